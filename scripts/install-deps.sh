@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what building and testing need, skipping what is already there.
+# Debian packages with apt-get (as root), Python packages with pip.
+set -euo pipefail
+
+need_apt=()
+have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+for pkg in g++ cmake ninja-build make libcurl4-openssl-dev libsimdjson-dev libgtest-dev openssl \
+           clang libclang-rt-14-dev jq; do
+  have_pkg "$pkg" || need_apt+=("$pkg")
+done
+if [ ${#need_apt[@]} -gt 0 ]; then
+  echo "installing: ${need_apt[*]}"
+  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${need_apt[@]}"
+fi
+
+PY=${PYTHON:-python3}
+missing=$($PY - <<'PYEOF'
+import importlib.util
+mods = {"nanobind": "nanobind>=2.0", "scikit_build_core": "scikit-build-core>=0.10",
+        "pytest": "pytest", "hypothesis": "hypothesis", "requests": "requests"}
+print(" ".join(spec for mod, spec in mods.items() if importlib.util.find_spec(mod) is None))
+PYEOF
+)
+if [ -n "$missing" ]; then
+  echo "pip installing: $missing"
+  $PY -m pip install -q $missing
+fi

@@ -1,0 +1,76 @@
+// The errors the core raises. Each kind corresponds to one host exception
+// class, which the extension module raises in its place; the native program
+// prints the message on one line of standard error.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace quillon {
+
+enum class ErrorKind {
+  os,              // a file or directory could not be used (OSError with errno)
+  default_config_dir_missing,  // FileNotFoundError with our own message
+  transport,       // the request could not be completed (ConnectionError)
+  json_decode,     // the answer is not JSON (ValueError subclass)
+  key,             // filter lookup of a missing key (KeyError)
+  type,            // a value of the wrong kind (TypeError)
+  encoding,        // text that cannot be encoded as UTF-8 (UnicodeEncodeError)
+  recursion,       // compound queries that nest without end (RecursionError)
+  config,          // the configuration reader (its own classes, config_reader.hpp)
+  interrupted,     // Ctrl-C during a blocking call (KeyboardInterrupt)
+  value,           // any other bad value (ValueError)
+};
+
+class Error : public std::runtime_error {
+ public:
+  Error(ErrorKind kind, std::string message) : std::runtime_error(std::move(message)), kind_(kind) {}
+  ErrorKind kind() const { return kind_; }
+
+ private:
+  ErrorKind kind_;
+};
+
+// A file system failure: errno and the path it concerns.
+class OsError : public Error {
+ public:
+  OsError(int error_number, std::string path);
+  int error_number() const { return errno_; }
+  const std::string& path() const { return path_; }
+
+ private:
+  int errno_;
+  std::string path_;
+};
+
+// Where the answer stopped being JSON.
+class JsonDecodeError : public Error {
+ public:
+  JsonDecodeError(std::string reason, std::size_t position)
+      : Error(ErrorKind::json_decode, reason + " (at byte " + std::to_string(position) + ")"),
+        reason_(std::move(reason)), position_(position) {}
+  const std::string& reason() const { return reason_; }
+  std::size_t position() const { return position_; }
+
+ private:
+  std::string reason_;
+  std::size_t position_;
+};
+
+// A filter lookup found no such key; `key` is the WTF-8 key.
+class KeyLookupError : public Error {
+ public:
+  explicit KeyLookupError(std::string key) : Error(ErrorKind::key, "no key " + key), key_(std::move(key)) {}
+  const std::string& key() const { return key_; }
+
+ private:
+  std::string key_;
+};
+
+// The process is to end with this status (after "Login failed", a usage
+// error or --help). Front ends turn it into their own way of exiting.
+struct ExitRequest {
+  int status;
+};
+
+}  // namespace quillon

@@ -1,0 +1,35 @@
+// What differs between the extension module and the native program: where
+// arguments come from, where output goes, how the user is asked, how the
+// process ends. The core's run driver talks to the world only through this.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillon {
+
+class FrontEnd {
+ public:
+  virtual ~FrontEnd() = default;
+
+  // Command-line arguments after the program name.
+  virtual std::vector<std::string> arguments() = 0;
+  // The program's own lines (descriptions, "Login failed"), as print() writes them.
+  virtual void print(std::string_view text) = 0;
+  // Pretty-printed results, to the printer's stream.
+  virtual void write_result(std::string_view text) = 0;
+  // Usage errors and help go here (help: standard output; errors: standard error).
+  virtual void write_usage(std::string_view text, bool to_error) = 0;
+  // The address prompt: prompt on standard output, one line from standard input
+  // without its line end.
+  virtual std::string ask_line(std::string_view prompt) = 0;
+  // The password prompt: on the terminal, without echo.
+  virtual std::string ask_password(std::string_view prompt) = 0;
+  // Ends the run with `status`; never returns.
+  [[noreturn]] virtual void exit(int status) = 0;
+  // Called while a request blocks; throws to abort it (Ctrl-C).
+  virtual void check_interrupt() = 0;
+};
+
+}  // namespace quillon

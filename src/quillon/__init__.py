@@ -1,0 +1,1 @@
+"""Quillon Automation: checks a Norvane Controller. The program is quillon.quillon."""

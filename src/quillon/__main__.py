@@ -1,0 +1,3 @@
+from quillon.quillon import main
+
+main()
