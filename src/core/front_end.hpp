@@ -17,6 +17,9 @@ class FrontEnd {
   virtual std::vector<std::string> arguments() = 0;
   // The program's own lines (descriptions, "Login failed"), as print() writes them.
   virtual void print(std::string_view text) = 0;
+  // The same for a file's description, except that an ordinary failure to
+  // write it is ignored, as for a description that cannot be read.
+  virtual void print_description(std::string_view text) = 0;
   // Pretty-printed results, to the printer's stream.
   virtual void write_result(std::string_view text) = 0;
   // Usage errors and help go here (help: standard output; errors: standard error).
