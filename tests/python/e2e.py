@@ -1,0 +1,46 @@
+"""Running the program as a user does: the native executable or `python -m quillon`."""
+import os
+import subprocess
+import sys
+from pathlib import Path
+
+from conftest import BUILD, ROOT
+
+NATIVE = BUILD / "bin" / "quillon"
+FRONT_ENDS = ["native", "module"]
+
+
+def command(front_end):
+    if front_end == "native":
+        return [str(NATIVE)]
+    return [sys.executable, "-m", "quillon"]
+
+
+def run(front_end, args, stdin="", timeout=60, cwd=None, env=None):
+    environment = dict(os.environ, PYTHONPATH=str(BUILD / "python"))
+    environment.update(env or {})
+    return subprocess.run(command(front_end) + list(args), input=stdin.encode(), capture_output=True,
+                          timeout=timeout, cwd=cwd, env=environment)
+
+
+def run_reference(address, username, password, config_dir):
+    """The same run done by the host's own stack."""
+    return subprocess.run([sys.executable, str(ROOT / "tests" / "python" / "host_reference.py"), address,
+                           username, password, str(config_dir)], capture_output=True, timeout=60)
+
+
+def login_args(sim, username="admin", password=None, config_dir=None):
+    from conftest import SIM_USERS
+    args = ["--controller_ip", sim.address, "--username", username,
+            "--password=" + (SIM_USERS[username] if password is None else password)]
+    if config_dir is not None:
+        args += ["--config_dir", str(config_dir)]
+    return args
+
+
+def write_files(directory: Path, files: dict):
+    for name, text in files.items():
+        path = directory / name
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_text(text)
+    return directory

@@ -1,0 +1,109 @@
+"""Whole runs of both front ends against the simulated controller, checked
+byte for byte against the same run done by the host's own stack."""
+import pytest
+
+from conftest import SIM_USERS
+from e2e import FRONT_ENDS, login_args, run, run_reference, write_files
+from conftest import ROOT
+
+DEFAULT_CONFIG = ROOT / "src" / "quillon" / "config"
+
+EDGE_FILES = {
+    "a.cfg": "[default]\ndescription = listed gateways\nfilters = results, gw_name\n[norvane]\naction = list_gateways\n",
+    "b.CFG": "[default]\ndescription = wrong case: skipped\n[norvane]\naction = list_accounts\n",
+    "c.cfg.bak": "[default]\ndescription = backup: skipped\n[norvane]\naction = list_accounts\n",
+    "notes.txt": "not a configuration file\n",
+    ".cfg": "[default]\ndescription = a name that is only the extension\nfilters = return\n[norvane]\naction = list_vpcs\n",
+    "no-default.cfg": "[norvane]\naction = list_accounts\n",
+    "Default.cfg": "[Default]\ndescription = wrong section case\n[norvane]\naction = list_accounts\n",
+    "empty-description.cfg": "[default]\ndescription =\nfilters = results, account_name\n[norvane]\naction = list_accounts\n",
+    "bad-percent.cfg": "[default]\ndescription = 100% sure\nDescription2 = x\n[norvane]\naction = list_accounts\n",
+    "key-case.cfg": "[default]\nDESCRIPTION = key found in any case\nfilters = reason, x\n[norvane]\naction = list_accounts\n",
+    "null.cfg": "[default]\ndescription = null result\nfilters = results, peer\n[norvane]\naction = list_gateways\n",
+    "compound.cfg": "[default]\ndescription = compound\nfilters = results, gw_name & state\n"
+                    "[norvane]\naction = show_gateway\ngw_name = output(names.list)\n",
+    "names.list": "[default]\nfilters = results\n[norvane]\naction = list_gateway_names\n",
+    "sub/deeper.cfg": "[default]\ndescription = in a subdirectory: not visited\n[norvane]\naction = list_accounts\n",
+}
+
+
+@pytest.mark.parametrize("front_end", FRONT_ENDS)
+def test_default_config_dir_matches_host(sim, front_end):
+    expected = run_reference(sim.address, "admin", SIM_USERS["admin"], DEFAULT_CONFIG)
+    assert expected.returncode == 0, expected.stderr
+    got = run(front_end, login_args(sim))  # no --config_dir: the directory beside the program
+    assert got.returncode == 0, got.stderr
+    assert got.stdout == expected.stdout
+    assert b"Software version" in got.stdout
+
+
+@pytest.mark.parametrize("front_end", FRONT_ENDS)
+def test_listing_descriptions_and_results_match_host(sim, tmp_path, front_end):
+    write_files(tmp_path, EDGE_FILES)
+    expected = run_reference(sim.address, "admin", SIM_USERS["admin"], tmp_path)
+    assert expected.returncode == 0, expected.stderr
+    logins_before = sim.logins
+    got = run(front_end, login_args(sim, config_dir=tmp_path))
+    assert got.returncode == 0, got.stderr
+    assert got.stdout == expected.stdout
+    out = got.stdout.decode()
+    assert "skipped" not in out and "not visited" not in out
+    assert "\nNone\n\n\n" in out or out.startswith("None\n")
+    # One login up front, one per visited file, one more for the compound query's referenced file.
+    visited = sum(1 for name in EDGE_FILES if name.endswith(".cfg") and "/" not in name)
+    assert (sim.logins - logins_before) // 2 == 1 + visited + 1
+
+
+@pytest.mark.parametrize("front_end", FRONT_ENDS)
+def test_empty_directory_logs_in_and_prints_nothing(sim, tmp_path, front_end):
+    got = run(front_end, login_args(sim, config_dir=tmp_path))
+    assert (got.returncode, got.stdout) == (0, b"")
+    assert sim.actions() == ["login"]
+
+
+@pytest.mark.parametrize("front_end", FRONT_ENDS)
+def test_an_error_ends_the_run_after_earlier_output(sim, tmp_path, front_end):
+    # Two files; whichever the directory lists first, a broken file stops the run
+    # and what was printed before it stays printed.
+    write_files(tmp_path, {"good.cfg": EDGE_FILES["a.cfg"], "broken.cfg": "no section header\n"})
+    got = run(front_end, login_args(sim, config_dir=tmp_path))
+    assert got.returncode == 1
+    assert b"broken.cfg" in got.stderr
+    import os
+    if os.listdir(tmp_path).index("good.cfg") == 0:
+        assert got.stdout.startswith(b"listed gateways\n[")
+    else:
+        assert got.stdout == b""
+
+
+@pytest.mark.parametrize("front_end", FRONT_ENDS)
+def test_refused_login_prints_login_failed_and_fails(sim, tmp_path, front_end):
+    write_files(tmp_path, {"a.cfg": EDGE_FILES["a.cfg"]})
+    got = run(front_end, login_args(sim, password="wrong", config_dir=tmp_path))
+    assert (got.returncode, got.stdout) == (1, b"Login failed\n")
+    assert sim.actions() == ["login"]
+
+
+@pytest.mark.parametrize("front_end", FRONT_ENDS)
+def test_login_refused_inside_the_walk_keeps_earlier_output(sim, tmp_path, front_end):
+    write_files(tmp_path, {"a.cfg": EDGE_FILES["a.cfg"]})
+    sim.script({"return": True, "CID": "up-front"}, action="login")
+    sim.script({"return": False}, action="login")
+    got = run(front_end, login_args(sim, config_dir=tmp_path))
+    assert (got.returncode, got.stdout) == (1, b"listed gateways\nLogin failed\n")
+
+
+@pytest.mark.parametrize("front_end", FRONT_ENDS)
+def test_prompts_for_address_and_missing_default_dir(sim, tmp_path, front_end):
+    write_files(tmp_path, {"a.cfg": EDGE_FILES["a.cfg"]})
+    got = run(front_end, ["--password", SIM_USERS["admin"], "--config_dir", str(tmp_path)], stdin=sim.address + "\n")
+    assert got.returncode == 0, got.stderr
+    assert got.stdout.startswith(b"Enter Norvane Controller IP: listed gateways\n")
+
+
+@pytest.mark.parametrize("front_end", FRONT_ENDS)
+def test_usage_errors_and_help(front_end):
+    got = run(front_end, ["--con", "x"])
+    assert got.returncode == 2 and b"ambiguous option" in got.stderr and got.stdout == b""
+    got = run(front_end, ["--help"])
+    assert got.returncode == 0 and b"Quillon Automation" in got.stdout and b"--config_dir CONFIG_DIR" in got.stdout
