@@ -6,6 +6,7 @@ JOBS   ?= $(shell nproc)
 export PYTHONPATH := $(CURDIR)/$(BUILD)/python:$(PYTHONPATH)
 
 .PHONY: deps build test unit pytest install-check demo bench fuzz sanitize clean
+SHELL := /bin/bash
 
 deps:
 	@scripts/install-deps.sh
@@ -23,7 +24,29 @@ pytest: build
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 	$(PYTHON) -m pytest -q tests/python
-	$(MAKE) --no-print-directory install-check
+	$(MAKE) --no-print-directory sanitize install-check
+
+# The C++ unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
+sanitize: deps
+	cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILLON_SANITIZE=address,undefined \
+	  -DQUILLON_PYTHON=OFF -DQUILLON_NATIVE=OFF
+	cmake --build build/asan -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir build/asan --output-on-failure -j $(JOBS)
+
+# libFuzzer targets, each for FUZZ_SECONDS on a copy of its seed corpus.
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS = config_reader decode_print filter form_encode command_line
+fuzz: deps
+	cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+	  -DQUILLON_FUZZ=ON -DQUILLON_PYTHON=OFF -DQUILLON_NATIVE=OFF -DQUILLON_TESTS=OFF
+	cmake --build build/fuzz -j $(JOBS)
+	@for t in $(FUZZ_TARGETS); do \
+	  mkdir -p build/fuzz/corpus/$$t && cp -n tests/fuzz/corpus/$$t/* build/fuzz/corpus/$$t/ 2>/dev/null; \
+	  echo "== fuzz_$$t for $(FUZZ_SECONDS) s"; \
+	  build/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=4096 -max_len=65536 \
+	    -print_final_stats=1 build/fuzz/corpus/$$t 2>&1 | grep -E '^(stat::number_of_executed_units|==|SUMMARY|Done)' ; \
+	  test $${PIPESTATUS[0]} -eq 0 || exit 1; \
+	done
 
 # The package as a user gets it: pip install . and the console script.
 install-check:
