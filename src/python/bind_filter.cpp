@@ -105,7 +105,7 @@ nb::object filter_native(nb::handle results, nb::handle filters) {
 
 void bind_filter(nb::module_& m) {
   quillon::host::define_filter_results(m, "filter_host");
-  m.def("filter_native", &filter_native, nb::arg("results"), nb::arg("filters"));
+  m.def("filter_native", &filter_native, nb::arg("results").none(), nb::arg("filters"));
   m.def("split_filter_list", [](nb::handle value) {
     nb::list out;
     for (const std::string& expression : quillon::split_filter_list(wtf8_of(value))) out.append(text_of(expression));
