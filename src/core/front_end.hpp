@@ -13,7 +13,8 @@ class FrontEnd {
  public:
   virtual ~FrontEnd() = default;
 
-  // Command-line arguments after the program name.
+  // Command-line arguments after the program name, as text: bytes that are
+  // not UTF-8 escaped as lone surrogates, as the host reads them.
   virtual std::vector<std::string> arguments() = 0;
   // The program's own lines (descriptions, "Login failed"), as print() writes them.
   virtual void print(std::string_view text) = 0;

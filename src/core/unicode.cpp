@@ -198,4 +198,35 @@ std::string repair_utf8(std::string_view b) {
   return out;
 }
 
+std::string escape_invalid_utf8(std::string_view b) {
+  std::string out;
+  out.reserve(b.size());
+  for (std::size_t i = 0; i < b.size();) {
+    std::size_t maximal;
+    std::size_t n = valid_sequence(b, i, maximal);
+    if (n) {
+      out.append(b.data() + i, n);
+      i += n;
+    } else {
+      append(out, 0xDC00 + static_cast<unsigned char>(b[i]));
+      ++i;
+    }
+  }
+  return out;
+}
+
+std::string unescape_surrogates(std::string_view s) {
+  if (!has_surrogate(s)) return std::string(s);
+  std::string out;
+  for (std::size_t pos = 0; pos < s.size();) {
+    std::size_t start = pos;
+    char32_t cp = next(s, pos);
+    if (cp >= 0xDC80 && cp <= 0xDCFF)
+      out += static_cast<char>(cp - 0xDC00);
+    else
+      out.append(s.substr(start, pos - start));
+  }
+  return out;
+}
+
 }  // namespace quillon::unicode

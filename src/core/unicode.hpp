@@ -43,4 +43,11 @@ std::size_t first_invalid_utf8(std::string_view bytes);
 // bytes.decode('utf-8', 'replace') does.
 std::string repair_utf8(std::string_view bytes);
 
+// Bytes from the system (command-line arguments) as text the way the host
+// reads them: every byte that is not part of valid UTF-8 becomes the lone
+// surrogate U+DC00 + byte ("surrogateescape").
+std::string escape_invalid_utf8(std::string_view bytes);
+// The reverse: such surrogates back to their bytes, for paths and the wire.
+std::string unescape_surrogates(std::string_view wtf8);
+
 }  // namespace quillon::unicode

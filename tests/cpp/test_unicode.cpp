@@ -25,3 +25,11 @@ TEST(Unicode, RepairReplacesMaximalSubparts) {
   EXPECT_EQ(first_invalid_utf8("ok\xff"), 2u);
   EXPECT_EQ(first_invalid_utf8("ok"), std::string_view::npos);
 }
+
+TEST(Unicode, SurrogateEscapesRoundTripArbitraryBytes) {
+  std::string bytes = "ok \xff\xe2\x82 \xc3\xa9";
+  std::string text = escape_invalid_utf8(bytes);
+  EXPECT_EQ(text, "ok \xed\xb3\xbf\xed\xb3\xa2\xed\xb2\x82 \xc3\xa9");  // U+DCFF U+DCE2 U+DC82, then é
+  EXPECT_EQ(unescape_surrogates(text), bytes);
+  EXPECT_EQ(unescape_surrogates("plain"), "plain");
+}
