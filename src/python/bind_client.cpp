@@ -79,17 +79,22 @@ Value from_host(nb::handle o, Arena& arena) {
 void bind_client(nb::module_& m) {
   m.def(
       "encode_form",
-      [](const std::vector<std::pair<std::string, nb::object>>& fields) {
+      [](nb::handle fields) {
+        // Names may hold lone surrogates too, so they are taken as WTF-8.
         Arena arena;
         std::vector<quillon::FormField> form;
-        for (const auto& [name, value] : fields) form.push_back({name, from_host(value, arena)});
+        for (nb::handle pair : fields) {
+          nb::tuple t = nb::borrow<nb::tuple>(nb::tuple(pair));
+          if (t.size() != 2) throw nb::value_error("fields are (name, value) pairs");
+          form.push_back({std::string(host_text(t[0], arena)), from_host(t[1], arena)});
+        }
         try {
           return quillon::encode_form(form);
         } catch (const quillon::Error& e) {
           raise_host(e);
         }
       },
-      nb::arg("fields"), "The form body the host's HTTP client writes for these (name, value) fields.");
+      nb::arg("fields").sig("fields: list[tuple[str, object]]"), "The form body the host's HTTP client writes for these (name, value) fields.");
 
   m.def(
       "post",
