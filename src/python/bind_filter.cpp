@@ -1,16 +1,18 @@
 // Test hooks for both filter paths: the host path on the host's own objects,
-// and the core path on values converted from them.
+// and the native path on the core's decoded values.
 #include <nanobind/nanobind.h>
+#include <nanobind/stl/string_view.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
 #include "errors.hpp"
 #include "host_filter.hpp"
+#include "json_decode.hpp"
 #include "json_filter.hpp"
 
 namespace nb = nanobind;
-using quillon::json::Arena;
 using quillon::json::Kind;
 using quillon::json::Member;
 using quillon::json::Value;
@@ -33,33 +35,8 @@ nb::object text_of(std::string_view wtf8) {
   return nb::steal(check(PyUnicode_DecodeUTF8(wtf8.data(), static_cast<Py_ssize_t>(wtf8.size()), "surrogatepass")));
 }
 
-// A small converter of JSON-shaped host values (test data, shallow nesting).
-Value core_value(nb::handle v, Arena& arena) {
-  PyObject* p = v.ptr();
-  if (p == Py_None) return Value::null();
-  if (PyBool_Check(p)) return Value::boolean(p == Py_True);
-  if (PyLong_Check(p)) {
-    int overflow = 0;
-    long long i = PyLong_AsLongLongAndOverflow(p, &overflow);
-    if (overflow == 0) return Value::integer(i);
-    return Value::big_integer(arena.copy(nb::str(v).c_str()));
-  }
-  if (PyFloat_Check(p)) return Value::real(PyFloat_AS_DOUBLE(p));
-  if (PyUnicode_Check(p)) return Value::text(arena.copy(wtf8_of(v)));
-  if (PyList_Check(p)) {
-    std::vector<Value> items;
-    for (nb::handle item : v) items.push_back(core_value(item, arena));
-    return arena.copy_array(items);
-  }
-  if (PyDict_Check(p)) {
-    std::vector<Member> members;
-    for (auto [key, value] : nb::borrow<nb::dict>(v))
-      members.push_back(Member{arena.copy(wtf8_of(key)), core_value(value, arena)});
-    return arena.copy_object(members);
-  }
-  throw nb::type_error("not a JSON value");
-}
-
+// The filtered value as host objects. (A local copy of the conversion, so the
+// hook depends on nothing but the decoder and the filter.)
 nb::object host_value(const Value& v) {
   switch (v.kind()) {
     case Kind::null: return nb::none();
@@ -82,15 +59,14 @@ nb::object host_value(const Value& v) {
   return nb::none();
 }
 
-// Core path: the value converted in, filtered by the core, converted back.
-// The core's errors become the host's KeyError (with the key) and TypeError.
-nb::object filter_native(nb::handle results, nb::handle filters) {
-  Arena arena;
-  Value value = core_value(results, arena);
+// The native path: the text decoded by the core and filtered by the core. The
+// core's errors become the host's KeyError (with the key) and TypeError.
+nb::object filter_json(std::string_view json_text, nb::handle filters) {
   std::vector<std::string> expressions;
   for (nb::handle expression : filters) expressions.push_back(wtf8_of(expression));
   try {
-    return host_value(quillon::filter_results(value, expressions, arena));
+    quillon::json::Document document = quillon::json::decode(json_text);
+    return host_value(quillon::filter_results(document.root, expressions, document.arena));
   } catch (const quillon::KeyLookupError& e) {
     nb::object args = nb::steal(check(PyTuple_Pack(1, text_of(e.key()).ptr())));
     PyErr_SetObject(PyExc_KeyError, args.ptr());
@@ -101,11 +77,36 @@ nb::object filter_native(nb::handle results, nb::handle filters) {
   throw nb::python_error();
 }
 
+// Seconds spent decoding and filtering one answer, each measured alone.
+nb::tuple time_decode_and_filter(nb::bytes data, nb::handle filters) {
+  std::vector<std::string> expressions;
+  for (nb::handle expression : filters) expressions.push_back(wtf8_of(expression));
+  std::string_view body(data.c_str(), data.size());
+  using clock = std::chrono::steady_clock;
+  double decode_seconds = 0, filter_seconds = 0;
+  std::size_t size = 0;
+  {
+    nb::gil_scoped_release unlocked;
+    auto start = clock::now();
+    quillon::json::Document document = quillon::json::decode(body);
+    auto decoded = clock::now();
+    Value result = quillon::filter_results(document.root, expressions, document.arena);
+    auto filtered = clock::now();
+    size = result.size();
+    decode_seconds = std::chrono::duration<double>(decoded - start).count();
+    filter_seconds = std::chrono::duration<double>(filtered - decoded).count();
+  }
+  return nb::make_tuple(decode_seconds, filter_seconds, size);
+}
+
 }  // namespace
 
 void bind_filter(nb::module_& m) {
   quillon::host::define_filter_results(m, "filter_host");
-  m.def("filter_native", &filter_native, nb::arg("results").none(), nb::arg("filters"));
+  m.def("filter_json", &filter_json, nb::arg("json_text"), nb::arg("filters"),
+        "Decodes the text and filters it, both in the core.");
+  m.def("time_decode_and_filter", &time_decode_and_filter, nb::arg("data"), nb::arg("filters"),
+        "(decode seconds, filter seconds, size of the result) for one answer.");
   m.def("split_filter_list", [](nb::handle value) {
     nb::list out;
     for (const std::string& expression : quillon::split_filter_list(wtf8_of(value))) out.append(text_of(expression));
