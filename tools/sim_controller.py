@@ -191,8 +191,8 @@ def _certificate():
 class _Script:
     """One queued answer; `count` requests (matching `action`, if given) get it."""
 
-    def __init__(self, status, body, content_type, action, count, mode):
-        self.status, self.body, self.content_type = status, body, content_type
+    def __init__(self, status, body, content_type, action, count, mode, headers):
+        self.status, self.body, self.content_type, self.headers = status, body, content_type, headers
         self.action, self.count, self.mode = action, count, mode
 
 
@@ -249,7 +249,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         path = words[1] if len(words) >= 2 else self.path
         entry = {"path": path, "method": self.command, "headers": self.headers, "body": body,
                  "fields": fields, "action": action, "connection": self.connection_number}
-        status, payload, content_type, mode = sim._respond(action, fields, entry)
+        status, payload, content_type, mode, headers = sim._respond(action, fields, entry)
         if mode == "hang":
             sim._stopping.wait()
             self.close_connection = True
@@ -260,6 +260,8 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         self.send_response(status)
         self.send_header("Content-Type", content_type)
         self.send_header("Content-Length", str(len(payload)))
+        for name, value in headers.items():
+            self.send_header(name, value)
         self.end_headers()
         self.wfile.write(payload)
 
@@ -341,15 +343,17 @@ class SimController:
         self.stop()
 
     # scripting
-    def script(self, body=b"", status=200, content_type="application/json", action=None, count=1, mode=None):
+    def script(self, body=b"", status=200, content_type="application/json", action=None, count=1, mode=None,
+               headers=None):
         """Queues an answer for the next `count` requests (of `action`, when given).
 
         `body`: bytes and text are sent as they are, anything else as JSON.
         `mode`: None answers; "close" drops the connection without an answer;
-        "hang" never answers (until the server stops).
+        "hang" never answers (until the server stops). `headers`: extra ones.
         """
         with self._lock:
-            self._scripts.append(_Script(status, _as_bytes(body), content_type, action, count, mode))
+            self._scripts.append(_Script(status, _as_bytes(body), content_type, action, count, mode,
+                                         dict(headers or {})))
 
     def clear_script(self):
         with self._lock:
@@ -378,9 +382,9 @@ class SimController:
                     s.count -= 1
                     if s.count <= 0:
                         del self._scripts[i]
-                    return s.status, s.body, s.content_type, s.mode
+                    return s.status, s.body, s.content_type, s.mode, s.headers
             answer = self._canned(action, fields)
-        return 200, _as_bytes(answer), "application/json", None
+        return 200, _as_bytes(answer), "application/json", None, {}
 
     def _canned(self, action, fields):
         if action == "login":

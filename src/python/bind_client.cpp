@@ -4,6 +4,7 @@
 #include <nanobind/stl/optional.h>
 #include <nanobind/stl/pair.h>
 #include <nanobind/stl/string.h>
+#include <nanobind/stl/string_view.h>
 #include <nanobind/stl/vector.h>
 
 #include <chrono>
@@ -129,4 +130,7 @@ void bind_client(nb::module_& m) {
       },
       nb::arg("url"), nb::arg("body"), nb::arg("interrupt_after") = nb::none(),
       "One POST of a form body; the answer's body. `interrupt_after` (seconds) aborts it as Ctrl-C would.");
+
+  m.def("controller_api_url", [](std::string_view controller_ip) { return quillon::controller_api_url(controller_ip); },
+        nb::arg("controller_ip"));
 }
