@@ -1,5 +1,45 @@
+// Test hooks for the decoder and the host conversions.
 #include <nanobind/nanobind.h>
 
-namespace nb = nanobind;
+#include <string>
 
-void bind_json(nb::module_& m) { (void)m; }
+#include "errors.hpp"
+#include "host_values.hpp"
+#include "json_decode.hpp"
+
+namespace nb = nanobind;
+using namespace quillon;
+
+namespace {
+
+nb::object decoded(json::Document (*decode)(std::string&), nb::bytes data) {
+  std::string body(data.c_str(), data.size());
+  json::Document doc;
+  {
+    nb::gil_scoped_release unlocked;
+    doc = decode(body);
+  }
+  return host::to_host(doc.root);
+}
+
+json::Document decode_copy(std::string& body) { return json::decode(body); }
+
+}  // namespace
+
+void bind_json(nb::module_& m) {
+  // Until the host error mapping covers the core, decode errors surface as
+  // this ValueError subclass.
+  static nb::exception<JsonDecodeError> decode_error(m, "JSONDecodeError", PyExc_ValueError);
+  m.attr("json_max_depth") = json::max_depth;
+  m.def("decode", [](nb::bytes data) { return decoded(decode_copy, data); }, nb::arg("data"),
+        "Decodes an answer body as the host's decoder does.");
+  m.def("decode_buffer", [](nb::bytes data) { return decoded(json::decode_buffer, data); }, nb::arg("data"),
+        "The same through the in-place path that uses the buffer's spare room.");
+  m.def(
+      "roundtrip",
+      [](nb::handle value) {
+        json::Arena arena;
+        return host::to_host(host::from_host(value, arena));
+      },
+      nb::arg("value"), "Converts a host value to the core's and back.");
+}

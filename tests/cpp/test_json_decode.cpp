@@ -1,0 +1,209 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <tuple>
+
+#include "errors.hpp"
+#include "json_decode.hpp"
+
+using namespace quillon;
+using namespace quillon::json;
+
+namespace {
+
+// A compact, unambiguous rendering: kinds are spelled out where JSON text
+// would blur them (big integers, reals, text bytes).
+void render(const Value& v, std::string& out) {
+  switch (v.kind()) {
+    case Kind::null: out += "null"; break;
+    case Kind::boolean: out += v.as_bool() ? "true" : "false"; break;
+    case Kind::integer: out += std::to_string(v.as_integer()); break;
+    case Kind::big_integer: out += "big(" + std::string(v.as_chars()) + ")"; break;
+    case Kind::real: {
+      double d = v.as_real();
+      if (std::isnan(d)) out += "nan";
+      else if (std::isinf(d)) out += d < 0 ? "-inf" : "inf";
+      else {
+        char buf[40];
+        std::snprintf(buf, sizeof buf, "%s%.17g", std::signbit(d) ? "-" : "", std::fabs(d));
+        out += std::string("real(") + buf + ")";
+      }
+      break;
+    }
+    case Kind::text:
+      out += '"';
+      for (unsigned char c : v.as_chars()) {
+        if (c >= 0x20 && c < 0x7f && c != '"' && c != '\\') {
+          out += static_cast<char>(c);
+        } else {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\x%02x", c);
+          out += buf;
+        }
+      }
+      out += '"';
+      break;
+    case Kind::array:
+      out += '[';
+      for (std::size_t i = 0; i < v.size(); ++i) {
+        if (i) out += ',';
+        render(v.items()[i], out);
+      }
+      out += ']';
+      break;
+    case Kind::object:
+      out += '{';
+      for (std::size_t i = 0; i < v.size(); ++i) {
+        if (i) out += ',';
+        render(Value::text(v.members()[i].key), out);
+        out += ':';
+        render(v.members()[i].value, out);
+      }
+      out += '}';
+      break;
+  }
+}
+
+std::string rendered(std::string_view body) {
+  Document doc = decode(body);
+  std::string out;
+  render(doc.root, out);
+  // The in-place path must agree.
+  std::string buffer(body);
+  Document again = decode_buffer(buffer);
+  std::string out2;
+  render(again.root, out2);
+  EXPECT_EQ(out, out2) << "decode_buffer differs for " << body;
+  return out;
+}
+
+bool rejected(std::string_view body) {
+  bool direct = false, in_place = false;
+  try {
+    decode(body);
+  } catch (const JsonDecodeError&) {
+    direct = true;
+  }
+  std::string buffer(body);
+  try {
+    decode_buffer(buffer);
+  } catch (const JsonDecodeError&) {
+    in_place = true;
+  }
+  EXPECT_EQ(direct, in_place) << body;
+  return direct;
+}
+
+struct Case {
+  std::string body;
+  std::string expected;
+};
+
+class Accepted : public testing::TestWithParam<Case> {};
+
+TEST_P(Accepted, DecodesAsTheHost) { EXPECT_EQ(rendered(GetParam().body), GetParam().expected) << GetParam().body; }
+
+INSTANTIATE_TEST_SUITE_P(
+    JsonDecode, Accepted,
+    testing::Values(
+        // Host extensions, in containers (fast path refusals) and at the root (own reading).
+        Case{"[NaN,Infinity,-Infinity]", "[nan,inf,-inf]"}, Case{" NaN ", "nan"}, Case{"-Infinity", "-inf"},
+        Case{"{\"a\":NaN,\"b\":[Infinity]}", "{\"a\":nan,\"b\":[inf]}"},
+        Case{"[1e400,-1e400,1e-400,-1e-400]", "[inf,-inf,real(0),real(-0)]"}, Case{"1e400", "inf"},
+        Case{"[1.7976931348623159e308, 2.4703282292062328e-324]", "[inf,real(4.9406564584124654e-324)]"},
+        // Integers: exact at any size; -0 is the integer 0, -0.0 a real.
+        Case{"[-0,-0.0,0]", "[0,real(-0),0]"}, Case{"-0", "0"},
+        Case{"[9223372036854775807,-9223372036854775808]", "[9223372036854775807,-9223372036854775808]"},
+        Case{"[9223372036854775808,18446744073709551615,-9223372036854775809]",
+             "[big(9223372036854775808),big(18446744073709551615),big(-9223372036854775809)]"},
+        Case{"[123456789012345678901234567890123]", "[big(123456789012345678901234567890123)]"},
+        Case{"-123456789012345678901234567890123", "big(-123456789012345678901234567890123)"},
+        Case{"[1E2,1e+2,1.5e-1]", "[real(100),real(100),real(0.14999999999999999)]"},
+        // Lone surrogates stay, as WTF-8; pairs combine; keys too.
+        Case{"[\"\\ud800\",\"\\udc00\",\"\\ud800\\udc00\",\"\\ud800\\u0041\",\"\\udbff\\ud800x\"]",
+             "[\"\\xed\\xa0\\x80\",\"\\xed\\xb0\\x80\",\"\\xf0\\x90\\x80\\x80\",\"\\xed\\xa0\\x80A\",\"\\xed\\xaf\\xbf\\xed\\xa0\\x80x\"]"},
+        Case{"{\"\\udfff\":1}", "{\"\\xed\\xbf\\xbf\":1}"}, Case{"\"\\ud83d\"", "\"\\xed\\xa0\\xbd\""},
+        Case{"[\"a\\\"\\\\\\/\\b\\f\\n\\r\\t\\u0000\"]", "[\"a\\x22\\x5c/\\x08\\x0c\\x0a\\x0d\\x09\\x00\"]"},
+        // Repeated keys: first position, last value.
+        Case{"{\"a\":1,\"b\":2,\"a\":[3]}", "{\"a\":[3],\"b\":2}"},
+        Case{"{\"a\":{\"x\":1},\"a\":{\"y\":2}}", "{\"a\":{\"y\":2}}"},
+        // Byte-order mark, white space, invalid UTF-8.
+        Case{"\xEF\xBB\xBF[1]", "[1]"}, Case{"\xEF\xBB\xBF\"x\"", "\"x\""}, Case{" \t\r\n{} \n", "{}"},
+        Case{"[\"\xff\", \"a\xe2\x82\"]", "[\"\\xef\\xbf\\xbd\",\"a\\xef\\xbf\\xbd\"]"},
+        Case{"[\"\xed\xa0\x80\"]", "[\"\\xef\\xbf\\xbd\\xef\\xbf\\xbd\\xef\\xbf\\xbd\"]"},
+        Case{"[[],{},[[]],\"\"]", "[[],{},[[]],\"\"]"}, Case{"\"\\u00e9\x7f\"", "\"\\xc3\\xa9\\x7f\""}));
+
+class Rejected : public testing::TestWithParam<std::string> {};
+
+TEST_P(Rejected, AsTheHostDoes) { EXPECT_TRUE(rejected(GetParam())) << GetParam(); }
+
+INSTANTIATE_TEST_SUITE_P(
+    JsonDecode, Rejected,
+    testing::Values(
+        // Nothing there.
+        "", " \n", "\xEF\xBB\xBF", "\xEF\xBB\xBF\xEF\xBB\xBF[1]",
+        // Junk after the document.
+        "[1] x", "[1]]", "1 2", "{} {}", "\"a\" x", std::string("[1]\x00", 4), "NaNx", "truex", "[1],",
+        // Number grammar, in containers and alone.
+        "[01]", "[1.]", "[.5]", "[-]", "[+1]", "[1e]", "[1e+]", "[0x10]", "[1.e5]", "[--1]", "01", "1.", "-", "+1",
+        "[nan]", "[inf]", "[-NaN]", "[infinity]", "[Infinity1]", "[NaN1]", "[-Infinityx]", "[tru]", "[nul]", "[truex]",
+        // Raw control characters and bad escapes.
+        "[\"a\x01\"]", "\"a\x1f\"", "{\"a\nb\":1}", "\"a\tb\"", "[\"\\x\"]", "[\"\\u12\"]", "[\"\\u12g4\"]", "\"\\ud800\\u12\"",
+        "\"\\'\"",
+        // Structure.
+        "[1,]", "{\"a\":1,}", "{\"a\" 1}", "[1 2]", "{1:2}", "{\"a\"}", "[", "{", "[\"a]", "\"abc", "[1}", "{\"a\":1]",
+        "]", "[,1]", "{,}", "[1,,2]"));
+
+TEST(JsonDecode, DepthLimitIsClearAndSafe) {
+  // `depth` containers in all, the innermost empty.
+  auto nested = [](std::size_t depth, std::string_view open, std::string_view close, std::string_view inner) {
+    std::string s;
+    for (std::size_t i = 1; i < depth; ++i) s += open;
+    s += inner;
+    for (std::size_t i = 1; i < depth; ++i) s += close;
+    return s;
+  };
+  Document ok = decode(nested(max_depth, "[", "]", "[]"));
+  std::size_t depth = 1;
+  for (Value v = ok.root; v.size() == 1; v = v.items()[0]) ++depth;
+  EXPECT_EQ(depth, max_depth);
+  EXPECT_TRUE(decode(nested(max_depth, "{\"k\":", "}", "{}")).root.is_object());
+  for (std::size_t deep : {max_depth + 1, std::size_t{1000000}}) {
+    for (auto [open, close, inner] : {std::tuple{"[", "]", "[]"}, std::tuple{"{\"a\":[", "]}", "{}"}}) {
+      try {
+        decode(nested(deep, open, close, inner));
+        ADD_FAILURE() << "accepted depth " << deep;
+      } catch (const JsonDecodeError& e) {
+        EXPECT_NE(e.reason().find("deeper"), std::string::npos) << e.what();
+      }
+    }
+  }
+}
+
+TEST(JsonDecode, LargeObjectsKeepFirstPositionAndLastValue) {
+  // Enough keys for the hashed lookup, with repeats spread across it.
+  std::string body = "{";
+  for (int round = 0; round < 3; ++round)
+    for (int k = 0; k < 300; ++k) body += "\"k" + std::to_string(k) + "\":" + std::to_string(round * 1000 + k) + ",";
+  body += "\"last\":true}";
+  Document doc = decode(body);
+  ASSERT_EQ(doc.root.size(), 301u);
+  for (int k = 0; k < 300; ++k) {
+    const Member& m = doc.root.members()[k];
+    EXPECT_EQ(m.key, "k" + std::to_string(k));
+    EXPECT_EQ(m.value.as_integer(), 2000 + k);
+  }
+  EXPECT_EQ(doc.root.members()[300].key, "last");
+}
+
+TEST(JsonDecode, ErrorsCarryTheBytePosition) {
+  try {
+    decode("\xEF\xBB\xBF[1, 2, x]");
+    FAIL();
+  } catch (const JsonDecodeError& e) {
+    EXPECT_EQ(e.position(), 10u) << e.what();
+  }
+}
+
+}  // namespace
