@@ -32,6 +32,7 @@ import json
 import os
 import secrets
 import shutil
+import signal
 import ssl
 import subprocess
 import sys
@@ -419,6 +420,8 @@ def _main(argv=None):
                         verbose=args.verbose).start()
     if args.print_address:
         print(sim.address, flush=True)
+    # Being terminated is the normal end: clean up the certificate directory.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     try:
         sim.wait()
     except KeyboardInterrupt:
