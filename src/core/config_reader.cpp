@@ -1,10 +1,12 @@
 #include "config_reader.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <unordered_map>
 
 #include "repr.hpp"
@@ -106,6 +108,22 @@ void describe_malformed(std::string_view b, std::size_t start, std::size_t& end,
 
 bool ascii_space(unsigned char c) { return c == ' ' || (c >= 0x09 && c <= 0x0D) || (c >= 0x1C && c <= 0x1F); }
 
+// str.rstrip(), quick when the text ends in plain ASCII.
+std::string_view rstrip(std::string_view s) {
+  if (!s.empty()) {
+    unsigned char last = static_cast<unsigned char>(s.back());
+    if (last < 0x80 && !ascii_space(last)) return s;
+  }
+  return unicode::rstrip(s);
+}
+
+std::string_view strip(std::string_view s) {
+  std::size_t begin = 0;
+  while (begin < s.size() && static_cast<unsigned char>(s[begin]) < 0x80 && ascii_space(s[begin])) ++begin;
+  return begin < s.size() && static_cast<unsigned char>(s[begin]) >= 0x80 ? unicode::strip(s.substr(begin))
+                                                                         : rstrip(s.substr(begin));
+}
+
 }  // namespace
 
 std::string quote(std::string_view text) {
@@ -182,10 +200,18 @@ class Reader::Parser {
       : reader_(reader), source_(std::move(source)), read_(++reader.read_count_) {}
 
   void run(std::string_view text) {
+    // Without CR the line ends can be found with memchr alone.
+    bool has_cr = std::memchr(text.data(), '\r', text.size()) != nullptr;
     std::size_t pos = 0;
     while (pos < text.size()) {
-      std::size_t end = pos;
-      while (end < text.size() && text[end] != '\n' && text[end] != '\r') ++end;
+      std::size_t end;
+      if (has_cr) {
+        end = pos;
+        while (end < text.size() && text[end] != '\n' && text[end] != '\r') ++end;
+      } else {
+        const void* nl = std::memchr(text.data() + pos, '\n', text.size() - pos);
+        end = nl ? static_cast<const char*>(nl) - text.data() : text.size();
+      }
       std::size_t next = end;
       bool terminated = end < text.size();
       if (terminated) next += (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') ? 2 : 1;
@@ -216,7 +242,7 @@ class Reader::Parser {
       }
       ++indent;
     }
-    std::string_view value = unicode::rstrip(content.substr(begin));
+    std::string_view value = rstrip(content.substr(begin));
     if (value.empty()) {  // blank: an empty line of the open value
       if (open_ != nullptr) append_to_open({});
       return;
@@ -243,9 +269,9 @@ class Reader::Parser {
       bad_lines_.emplace_back(lineno_, raw_line(content, terminated));
       return;
     }
-    std::string_view name = unicode::rstrip(value.substr(0, delim));
+    std::string_view name = rstrip(value.substr(0, delim));
     if (name.empty()) bad_lines_.emplace_back(lineno_, raw_line(content, terminated));
-    key_line(unicode::lower(name), unicode::strip(value.substr(delim + 1)));
+    key_line(unicode::lower(name), strip(value.substr(delim + 1)));
   }
 
   void header(std::string_view name) {
@@ -279,27 +305,24 @@ class Reader::Parser {
   // Values of several lines lose the white space and empty lines at their end.
   void join(Section& section) {
     for (auto& option : section.options)
-      if (option.read == read_) option.value.resize(unicode::rstrip(option.value).size());
+      if (option.read == read_) option.value.resize(rstrip(option.value).size());
   }
 
   void key_line(std::string key, std::string_view value) {
     Section& s = *current_;
-    auto found = s.index.find(key);
-    std::size_t i;
-    if (found != s.index.end()) {
-      i = found->second;
+    auto [found, added] = s.index.try_emplace(std::move(key), s.options.size());
+    std::size_t i = found->second;
+    if (added) {
+      s.options.push_back({found->first, std::string(value), 0});
+    } else {
       if (s.options[i].read == read_) {
         ConfigError::Fields f;
         f.section = s.name;
-        f.option = std::move(key);
+        f.option = found->first;
         f.lineno = lineno_;
         fail(ErrorType::duplicate_option, std::move(f));
       }
       s.options[i].value.assign(value);
-    } else {
-      i = s.options.size();
-      s.index.emplace(key, i);
-      s.options.push_back({std::move(key), std::string(value), 0});
     }
     auto& option = s.options[i];
     option.read = read_;
@@ -351,6 +374,8 @@ void Reader::read_path(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw OsError(errno, path);
   std::string data;
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) data.reserve(static_cast<std::size_t>(st.st_size));
   char buf[1 << 16];
   for (;;) {
     ssize_t n = ::read(fd, buf, sizeof buf);
