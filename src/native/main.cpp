@@ -1,1 +1,54 @@
-int main() { return 0; }
+// The native program: the same run as the module's main(), without Python.
+#include <unistd.h>
+
+#include <climits>
+#include <string>
+
+#include "errors.hpp"
+#include "https_transport.hpp"
+#include "native_front_end.hpp"
+#include "run_driver.hpp"
+#include "unicode.hpp"
+
+namespace {
+
+// The executable's own path, links resolved, so that the configuration
+// directory installed beside it is found from wherever it is started.
+std::string own_path(const char* argv0) {
+  char buffer[PATH_MAX];
+  ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer);
+  if (n > 0) return std::string(buffer, static_cast<std::size_t>(n));
+  return argv0 != nullptr ? argv0 : "quillon";
+}
+
+std::string program_name(const char* argv0) {
+  std::string path = quillon::unicode::escape_invalid_utf8(argv0 != nullptr ? argv0 : "quillon");
+  std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  quillon::install_interrupt_handler();
+  quillon::NativeFrontEnd front_end(argc, argv);
+  try {
+    quillon::CurlTransport transport;
+    quillon::run_main(front_end, transport, program_name(argv[0]), own_path(argv[0]));
+    front_end.flush();
+    return 0;
+  } catch (const quillon::ExitRequest& request) {
+    front_end.flush();
+    return request.status;
+  } catch (const quillon::Error& error) {
+    if (error.kind() == quillon::ErrorKind::interrupted) {
+      front_end.report_error("interrupted");
+      return 130;
+    }
+    front_end.report_error(error.what());
+    return 1;
+  } catch (const std::exception& error) {
+    front_end.report_error(error.what());
+    return 1;
+  }
+}

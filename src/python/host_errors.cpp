@@ -6,6 +6,7 @@
 
 #include "config_reader.hpp"
 #include "errors.hpp"
+#include "form_encode.hpp"
 #include "host_config_errors.hpp"
 #include "host_front_end.hpp"
 
@@ -63,6 +64,15 @@ void register_error_translation() {
   nb::register_exception_translator([](const std::exception_ptr& p, void*) {
     try {
       std::rethrow_exception(p);
+    } catch (const TextEncodeError& error) {
+      // UnicodeEncodeError("utf-8", text, start, end, reason), as the host's client raises it.
+      PyObject* e = PyObject_CallFunction(PyExc_UnicodeEncodeError, "sOnns", "utf-8", host_text(error.text()).ptr(),
+                                          static_cast<Py_ssize_t>(error.start()), static_cast<Py_ssize_t>(error.end()),
+                                          "surrogates not allowed");
+      if (e != nullptr) {
+        PyErr_SetObject(PyExc_UnicodeEncodeError, e);
+        Py_DECREF(e);
+      }
     } catch (const config::TextDecodeError& error) {
       raise_text_decode_error(error);
     } catch (const ExitRequest& request) {

@@ -1,6 +1,85 @@
-// quillon.quillon: the program as a module of the Python host.
+// quillon.quillon: the program as a module of the Python host. Loading it
+// creates the printer pp and the five functions; nothing else runs.
 #include <nanobind/nanobind.h>
+#include <nanobind/stl/string.h>
+
+#include "controller_client.hpp"
+#include "default_config_dir.hpp"
+#include "host_errors.hpp"
+#include "host_filter.hpp"
+#include "host_front_end.hpp"
+#include "host_values.hpp"
+#include "run_driver.hpp"
 
 namespace nb = nanobind;
+using namespace nb::literals;
 
-NB_MODULE(quillon, m) { (void)m; }
+namespace {
+
+PyObject* this_module = nullptr;  // modules live until the interpreter ends
+
+nb::object module_global(const char* name) {
+  return nb::borrow(PyDict_GetItemString(PyModule_GetDict(this_module), name));
+}
+
+std::string own_file() {
+  nb::object file = module_global("__file__");
+  if (!file.is_valid()) throw nb::attribute_error("module has no __file__");
+  return quillon::host::text_bytes(file);
+}
+
+// Results go to the stream the printer pp holds, as pp.pprint would write them.
+nb::object result_stream() {
+  nb::object pp = module_global("pp");
+  if (pp.is_valid() && nb::hasattr(pp, "_stream")) return pp.attr("_stream");
+  return nb::none();
+}
+
+std::string program_name() {
+  nb::list argv = nb::list(nb::module_::import_("sys").attr("argv"));
+  std::string arg0 = argv.size() > 0 ? quillon::host::wtf8(argv[0]) : std::string();
+  std::size_t slash = arg0.rfind('/');
+  return slash == std::string::npos ? arg0 : arg0.substr(slash + 1);
+}
+
+}  // namespace
+
+NB_MODULE(quillon, m) {
+  this_module = m.ptr();
+  quillon::host::register_error_translation();
+
+  m.attr("pp") = nb::module_::import_("pprint").attr("PrettyPrinter")("width"_a = 200);
+
+  m.def(
+      "get_norvane_cid",
+      [](const std::string& controller_ip, const std::string& username, const std::string& password) {
+        quillon::host::HostFrontEnd front_end;
+        quillon::host::HostTransport transport;
+        quillon::json::Document cid =
+            quillon::ControllerClient(transport, front_end).get_norvane_cid(controller_ip, username, password);
+        return quillon::host::to_host(cid.root);
+      },
+      "controller_ip"_a, "username"_a, "password"_a);
+
+  m.def("filter_results", &quillon::host::filter_results, "results"_a, "filters"_a);
+
+  m.def(
+      "norvane_api",
+      [](const std::string& controller_ip, const std::string& username, const std::string& password,
+         const std::string& config_dir, const std::string& config_file) {
+        quillon::host::HostFrontEnd front_end;
+        quillon::host::HostTransport transport;
+        quillon::json::Document result = quillon::ControllerClient(transport, front_end)
+                                             .norvane_api(controller_ip, username, password, config_dir, config_file);
+        return quillon::host::to_host(result.root);
+      },
+      "controller_ip"_a, "username"_a, "password"_a, "config_dir"_a, "config_file"_a);
+
+  m.def("get_default_config_dir", [] { return quillon::host::host_text(quillon::default_config_dir(own_file())); });
+
+  m.def("main", [] {
+    quillon::host::HostFrontEnd front_end(result_stream());
+    quillon::host::HostTransport transport;
+    quillon::run_main(front_end, transport, program_name(), own_file());
+  });
+}
