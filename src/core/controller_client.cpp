@@ -49,6 +49,15 @@ std::vector<json::Value> compound_elements(const json::Value& results) {
   return elements;
 }
 
+// A query's answer; one that is not JSON says where it came from.
+json::Document decode_answer(std::string& answer, const std::string& url) {
+  try {
+    return json::decode_buffer(answer);
+  } catch (const JsonDecodeError& e) {
+    throw JsonDecodeError("the answer from " + url + " is not JSON: " + e.reason(), e.position());
+  }
+}
+
 std::string describe_chain(const auto& chain, const std::string& again) {
   std::string text;
   for (const auto& f : chain) text += f.path + " -> ";
@@ -140,7 +149,7 @@ json::Document ControllerClient::run_query(const std::string& controller_ip, con
 
   auto query = [&](json::Arena& into) {
     std::string answer = post(url, encode_form(rdata));
-    json::Document doc = json::decode_buffer(answer);
+    json::Document doc = decode_answer(answer, url);
     json::Value narrowed = filter_results(doc.root, filters, into);
     into.absorb(std::move(doc.arena));
     return narrowed;
