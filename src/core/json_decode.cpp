@@ -151,7 +151,12 @@ class FastDecoder {
         od::number n;
         if (v.get_number().get(n)) return by_hand(v);  // beyond 64 bits, infinite, or malformed
         if (n.is_int64()) return builder_.add(Value::integer(n.get_int64()));
-        if (n.is_double()) return builder_.add(Value::real(n.get_double()));
+        if (n.is_double()) {
+          // This parser version loses reals of more than 19 significant
+          // digits in get_number(); such long tokens are read by hand.
+          if (v.raw_json_token().size() > 19) return by_hand(v);
+          return builder_.add(Value::real(n.get_double()));
+        }
         char digits[24];
         auto end = std::to_chars(digits, digits + sizeof digits, n.get_uint64()).ptr;
         return builder_.add(Value::big_integer(arena_.copy(std::string_view(digits, static_cast<std::size_t>(end - digits)))));

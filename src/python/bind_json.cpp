@@ -41,5 +41,5 @@ void bind_json(nb::module_& m) {
         json::Arena arena;
         return host::to_host(host::from_host(value, arena));
       },
-      nb::arg("value"), "Converts a host value to the core's and back.");
+      nb::arg("value").none(), "Converts a host value to the core's and back.");
 }

@@ -1,0 +1,268 @@
+"""The decoder against the host's own: json.loads of the body decoded as UTF-8
+with replacement and a leading byte-order mark dropped."""
+
+import itertools
+import json
+import math
+import re
+import sys
+
+import pytest
+from hypothesis import HealthCheck, event, given, settings
+from hypothesis import strategies as st
+
+from quillon import _core
+
+REJECTED = object()
+
+
+@pytest.fixture(autouse=True)
+def unlimited_int_digits():
+    # The host's digit limit for int/str conversion is its own quirk; the
+    # oracle must not trip over it.
+    old = sys.get_int_max_str_digits()
+    sys.set_int_max_str_digits(0)
+    yield
+    sys.set_int_max_str_digits(old)
+
+
+def oracle(body: bytes):
+    text = body.decode("utf-8", "replace")
+    if text.startswith("\ufeff"):
+        text = text[1:]
+    return json.loads(text)
+
+
+def same(a, b) -> bool:
+    """Equality that tells types apart, sees NaN as NaN, -0.0 from 0.0 and key order."""
+    if type(a) is not type(b):
+        return False
+    if isinstance(a, float):
+        if math.isnan(a) or math.isnan(b):
+            return math.isnan(a) and math.isnan(b)
+        return a == b and math.copysign(1, a) == math.copysign(1, b)
+    if isinstance(a, list):
+        return len(a) == len(b) and all(same(x, y) for x, y in zip(a, b))
+    if isinstance(a, dict):
+        return list(a) == list(b) and all(same(a[k], b[k]) for k in a)
+    return a == b
+
+
+def outcome(decode, body):
+    try:
+        return decode(body)
+    except _core.JSONDecodeError:
+        return REJECTED
+
+
+def check(body: bytes):
+    try:
+        expected = oracle(body)
+    except ValueError:
+        expected = REJECTED
+    event("rejected" if expected is REJECTED else "accepted")
+    for decode in (_core.decode, _core.decode_buffer):
+        got = outcome(decode, body)
+        if expected is REJECTED or got is REJECTED:
+            assert got is expected, (decode.__name__, body, got)
+        else:
+            assert same(got, expected), (decode.__name__, body, got, expected)
+
+
+# Documents are built as token trees so that white space, escapes, number
+# spellings and repeated keys can vary beyond what json.dumps writes.
+
+
+class Raw(str):
+    """A number token written as is."""
+
+
+class Arr(list):
+    pass
+
+
+class Obj(list):
+    """Members as (key, value) pairs: keys may repeat."""
+
+
+number_spellings = st.sampled_from(
+    ["-0", "-0.0", "0.0", "1e400", "-1e400", "1e-400", "-1e-400", "1E5", "0.5e+3", "12.0E-0", "2.5E-3",
+     "9223372036854775807", "9223372036854775808", "-9223372036854775808", "-9223372036854775809",
+     "18446744073709551615", "18446744073709551616", "1.7976931348623159e308", "4.9406564584124654e-324",
+     "123456789012345678901234567890.5", "0.1e1", "1" * 30, "-" + "9" * 400]
+).map(Raw)
+
+characters = st.one_of(
+    st.characters(),
+    st.sampled_from(["\ud800", "\udbff", "\udc00", "\udfff", '"', "\\", "/", "\x00", "\x1f", "\x7f", "\ufeff", "\U0001f600"]),
+)
+texts = st.text(characters, max_size=8)
+keys = st.one_of(st.sampled_from(["a", "b", "", "\ud800"]), texts)
+
+scalars = st.one_of(
+    st.none(),
+    st.booleans(),
+    st.integers(),
+    st.integers(min_value=-(10**40), max_value=10**40),
+    st.floats(),
+    number_spellings,
+    texts,
+)
+
+trees = st.recursive(
+    scalars,
+    lambda kids: st.one_of(st.lists(kids, max_size=5).map(Arr), st.lists(st.tuples(keys, kids), max_size=5).map(Obj)),
+    max_leaves=10,
+)
+
+white = st.text(" \t\n\r", max_size=2)
+
+
+def string_token(s: str, style: int) -> str:
+    if style == 0:
+        return json.dumps(s, ensure_ascii=False)  # lone surrogates end up as raw (invalid) bytes
+    token = json.dumps(s)  # every non-ASCII character escaped
+    if style == 2:
+        token = re.sub(r"\\u[0-9a-f]{4}", lambda m: m.group(0).upper().replace("\\U", "\\u"), token)
+    return token
+
+
+@st.composite
+def documents(draw) -> bytes:
+    tree = draw(trees)
+    style = draw(st.integers(0, 2))
+    # A few gaps drawn once and reused in turn keep generation cheap.
+    gaps = itertools.cycle(draw(st.lists(white, min_size=1, max_size=6)))
+    out = [next(gaps)]
+
+    def emit(v):
+        if isinstance(v, Arr):
+            out.append("[")
+            for i, item in enumerate(v):
+                if i:
+                    out.append(next(gaps) + "," + next(gaps))
+                emit(item)
+            out.append(next(gaps) + "]")
+        elif isinstance(v, Obj):
+            out.append("{")
+            for i, (k, item) in enumerate(v):
+                if i:
+                    out.append(next(gaps) + "," + next(gaps))
+                out.append(string_token(k, style) + next(gaps) + ":" + next(gaps))
+                emit(item)
+            out.append(next(gaps) + "}")
+        elif isinstance(v, Raw):
+            out.append(str(v))
+        elif isinstance(v, str):
+            out.append(string_token(v, style))
+        else:
+            out.append(json.dumps(v))  # NaN, Infinity and -Infinity included
+        out.append(next(gaps))
+
+    emit(tree)
+    body = "".join(out).encode("utf-8", "surrogatepass")
+    if draw(st.integers(0, 9)) == 0:
+        body = b"\xef\xbb\xbf" + body
+    return body
+
+
+fragments = st.sampled_from(
+    [b"\xff", b"\x00", b"\x01", b",", b"]", b"}", b"[", b"{", b'"', b"\\", b":", b"NaN", b"Infinity", b"-", b"e", b".",
+     b"0", b"1", b" ", b"\x0c", b"\xef\xbb\xbf", b"\xed\xa0\x80", b"\xc3", b"\xe2\x82", b"\\u", b"\\ud800", b"true",
+     b"nul", b"x"]
+)
+
+
+@st.composite
+def mutated_documents(draw) -> bytes:
+    body = bytearray(draw(documents()))
+    for _ in range(draw(st.integers(1, 3))):
+        op = draw(st.sampled_from(["insert", "delete", "replace", "truncate", "append"]))
+        at = draw(st.integers(0, len(body)))
+        if op == "insert":
+            body[at:at] = draw(fragments)
+        elif op == "delete":
+            del body[at : at + draw(st.integers(1, 3))]
+        elif op == "replace" and at < len(body):
+            body[at] = draw(st.integers(0, 255))
+        elif op == "truncate":
+            del body[at:]
+        elif op == "append":
+            body += draw(fragments)
+    return bytes(body)
+
+
+quick = settings(max_examples=1000, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+
+
+@quick
+@given(documents())
+def test_documents_decode_as_the_host_does(body):
+    check(body)
+
+
+@settings(quick, max_examples=1500)
+@given(mutated_documents())
+def test_damaged_documents_are_accepted_or_refused_as_the_host_does(body):
+    check(body)
+
+
+@quick
+@given(st.binary(max_size=12))
+def test_arbitrary_bytes(body):
+    check(body)
+
+
+host_values = st.recursive(
+    st.one_of(st.none(), st.booleans(), st.integers(), st.integers(min_value=-(10**700), max_value=10**700),
+              st.floats(), texts),
+    lambda kids: st.one_of(st.lists(kids, max_size=4), st.dictionaries(texts, kids, max_size=4)),
+    max_leaves=15,
+)
+
+
+@settings(quick, max_examples=300)
+@given(host_values)
+def test_host_values_survive_the_round_trip(value):
+    assert same(_core.roundtrip(value), value)
+
+
+def test_integers_of_any_size_under_the_hosts_digit_limit():
+    sys.set_int_max_str_digits(640)  # the strictest the host allows
+    huge = 7**40000  # about 34,000 digits
+    assert _core.roundtrip([huge, -huge]) == [huge, -huge]
+    sys.set_int_max_str_digits(0)
+    body = f"[{huge}, {-huge}]".encode()
+    sys.set_int_max_str_digits(640)
+    assert _core.decode(body) == [huge, -huge]
+
+
+def test_nesting_to_the_limit_and_beyond():
+    depth = _core.json_max_depth
+    value = _core.decode(b"[" * depth + b"]" * depth)
+    for _ in range(depth - 1):
+        assert len(value) == 1
+        value = value[0]
+    assert value == []
+    nested = []
+    for _ in range(depth - 1):
+        nested = [nested]
+    assert _core.roundtrip(nested) is not None
+    with pytest.raises(_core.JSONDecodeError, match="deeper"):
+        _core.decode(b'{"a":' * (depth + 1) + b"1" + b"}" * (depth + 1))
+    with pytest.raises(ValueError, match="deeper"):
+        _core.roundtrip([nested])
+    looped = []
+    looped.append(looped)
+    with pytest.raises(ValueError):
+        _core.roundtrip(looped)
+
+
+@pytest.mark.parametrize("value", [(1, 2), {1: 2}, b"x", {"a": {3}}, 1j])
+def test_only_json_shaped_host_values_convert(value):
+    with pytest.raises(TypeError):
+        _core.roundtrip(value)
+
+
+def test_decode_error_is_a_value_error():
+    assert issubclass(_core.JSONDecodeError, ValueError)
