@@ -1,0 +1,75 @@
+// Nesting far beyond what the host can print, and the streaming contract.
+// Layout details are checked against the host's printer in test_printer.py.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "json_value.hpp"
+#include "printer.hpp"
+#include "repr.hpp"
+
+using quillon::json::Arena;
+using quillon::json::Member;
+using quillon::json::Value;
+
+namespace {
+
+// [[[...leaf...]]] or {'k': {'k': ...}}, `depth` levels deep.
+Value nest(Arena& arena, int depth, bool objects, Value leaf) {
+  Value v = leaf;
+  for (int i = 0; i < depth; ++i) {
+    if (objects) {
+      Member m{"k", v};
+      v = arena.copy_object({&m, 1});
+    } else {
+      v = arena.copy_array({&v, 1});
+    }
+  }
+  return v;
+}
+
+std::string repeat(std::string_view s, int n) {
+  std::string out;
+  for (int i = 0; i < n; ++i) out += s;
+  return out;
+}
+
+}  // namespace
+
+class DeepNesting : public ::testing::TestWithParam<bool> {};
+
+TEST_P(DeepNesting, PrintsWithoutExhaustingTheStack) {
+  const bool objects = GetParam();
+  const int depth = 200000;
+  Arena arena;
+  Value v = nest(arena, depth, objects, Value::text("x"));
+  // One element per level: broken or flat, the text is the same.
+  std::string expected = objects ? repeat("{'k': ", depth) + "'x'" + repeat("}", depth)
+                                 : repeat("[", depth) + "'x'" + repeat("]", depth);
+  std::string flat;
+  quillon::repr::append(flat, v, false);
+  EXPECT_EQ(flat, expected);
+  EXPECT_EQ(quillon::pretty_format(v), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Printer, DeepNesting, ::testing::Bool());
+
+TEST(Printer, HandsOverBoundedPiecesAsItGoes) {
+  Arena arena;
+  std::vector<Value> rows;
+  for (int i = 0; i < 50000; ++i) {
+    Member m[2] = {{"id", Value::integer(i)}, {"name", Value::text("some row name")}};
+    rows.push_back(arena.copy_object(m));
+  }
+  Value v = arena.copy_array(rows);
+  std::vector<std::string> pieces;
+  quillon::pretty_print(v, [&](std::string_view p) { pieces.emplace_back(p); });
+  ASSERT_GT(pieces.size(), 5u);
+  std::string joined;
+  for (const auto& p : pieces) {
+    EXPECT_LE(p.size(), 64u * 1024 + 256);
+    joined += p;
+  }
+  EXPECT_EQ(joined, quillon::pretty_format(v) + "\n");
+}

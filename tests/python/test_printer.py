@@ -1,0 +1,176 @@
+"""The native printer against the host's pprint.PrettyPrinter, on random JSON values."""
+import io
+import pprint
+import sys
+
+import pytest
+from hypothesis import HealthCheck, example, given, settings
+from hypothesis import strategies as st
+
+from quillon import _core
+
+WIDTH = 200
+
+# Characters that make quoting, escaping, cutting and key order interesting.
+LINE_ENDS = ["\n", "\r", "\r\n", "\x0b", "\x0c", "\x1c", "\x1d", "\x1e", "\x85", "\u2028", "\u2029"]
+SPACES = [" ", " ", " ", "  ", "\t", "\x1f", "\xa0", "\u3000", "\u2003"]
+ODD = [
+    "'", '"', "\\", "\x00", "\x07", "\x1b", "\x7f", "\x9f", "\xad", "\u200b", "\u200e", "\ufeff",
+    "\U000e0001", "\ud800", "\udfff", "\udbff", "\ue000", "\uf8ff", "\u0378", "\uffff", "\U0010ffff",
+    "\U00010000", "\U0001f600", "\xe9", "\u4e2d", "\u0394", "A", "Z", "_",
+]
+WORDS = st.text(alphabet="abcdefghijklmnopqrstuvwxyz", min_size=1, max_size=25)
+PIECES = st.one_of(
+    WORDS,
+    st.sampled_from(LINE_ENDS),
+    st.sampled_from(SPACES),
+    st.sampled_from(ODD),
+    st.text(max_size=4),
+)
+
+
+def texts(max_pieces=60):
+    return st.lists(PIECES, max_size=max_pieces).map("".join)
+
+
+def filler(length, draw):
+    """Plain text of exactly `length` printable characters, with spaces to cut at."""
+    unit = draw(st.sampled_from(["lorem ipsum ", "x", "ab cd ", "quite-long-word-without-spaces ", "a\u00e9 "]))
+    return (unit * (length // len(unit) + 1))[:length]
+
+
+floats = st.one_of(
+    st.floats(allow_nan=True, allow_infinity=True),
+    st.sampled_from([1e16, 9999999999999998.0, 1e15, 123456789012345.6, 1e-4, 1e-5, 9.999999999999999e-05,
+                     0.0001000001, 1e22, 1e100, 5e-324, 1.7976931348623157e308, -0.0, 0.1, 1.5e300, 2.5e-300]),
+    st.integers(-20, 20).map(lambda e: float(10.0 ** e)),
+)
+integers = st.one_of(
+    st.integers(),
+    st.integers(min_value=-(10 ** 200), max_value=10 ** 200),
+    st.sampled_from([2 ** 63 - 1, 2 ** 63, -(2 ** 63), -(2 ** 63) - 1, 2 ** 64, 0]),
+)
+scalars = st.one_of(st.none(), st.booleans(), integers, floats, texts(), texts(12))
+keys = st.one_of(
+    texts(6),
+    # Keys whose code-point order differs from UTF-16 order, and letter cases.
+    st.sampled_from(["\uffff", "\U00010000", "\ue000", "\ud800", "\udc00", "\U0001f600", "a", "A", "b", "B", "\xe9", "e"]),
+)
+
+
+@st.composite
+def tuned(draw, children):
+    """A container whose flat form is tuned to land near a target width."""
+    items = draw(st.lists(children, max_size=4))
+    as_object = draw(st.booleans())
+    target = draw(st.one_of(st.integers(WIDTH - 8, WIDTH + 5), st.integers(100, WIDTH + 5)))
+    slot = draw(st.integers(0, len(items)))
+    if as_object:
+        names = draw(st.lists(keys, min_size=len(items) + 1, max_size=len(items) + 1, unique=True))
+        value = dict(zip(names, items + [""]))
+        key = names[-1]
+        base = len(repr(value))
+        value[key] = filler(max(0, target - base), draw)
+        return value
+    value = items[:slot] + [""] + items[slot:]
+    base = len(repr(value))
+    value[slot] = filler(max(0, target - base), draw)
+    return value
+
+
+def json_values(max_leaves=40):
+    return st.recursive(
+        scalars,
+        lambda children: st.one_of(
+            st.lists(children, max_size=6),
+            st.dictionaries(keys, children, max_size=6),
+            tuned(children),
+        ),
+        max_leaves=max_leaves,
+    )
+
+
+def host(value, width=WIDTH):
+    return pprint.PrettyPrinter(width=width).pformat(value)
+
+
+@settings(max_examples=2000, deadline=None, suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
+@given(json_values())
+@example({"name": "x" * 90, "results": ["y" * 60, "z" * 60]})
+@example("\x85".join(["word " * 20] * 4))
+def test_matches_host_at_width_200(value):
+    assert _core.pformat(value) == host(value)
+
+
+@st.composite
+def lines_near_room(draw):
+    """Lines whose last cut piece lands a few characters either side of the room.
+
+    A word longer than the room ends a piece on its own, so the words after it
+    start a fresh piece whose length the strategy controls.
+    """
+    lines = []
+    for _ in range(draw(st.integers(1, 4))):
+        head = draw(st.sampled_from(["", "W" * (WIDTH + 20) + " "]))
+        end = draw(st.sampled_from(LINE_ENDS + [" ", ""]))
+        target = draw(st.integers(WIDTH - 10, WIDTH + 2))  # quoted width of the piece
+        body = ""
+        while len(repr(body + end)) < target:
+            unit = draw(st.sampled_from(["a", "bb", "ccc", "dddd", "e'", 'f"', "g\\", "\xe9\xe9", "\t"]))
+            body += unit * draw(st.integers(1, 5)) + " "
+        while len(repr(body + end)) > target:
+            body = body[:-1]
+        lines.append(head + body + end)
+    text = "".join(lines)
+    return draw(st.sampled_from([text, [text], [text, 1], {"k": text}, {"k": text, "l": 0}, [[text]]]))
+
+
+@settings(max_examples=1000, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(st.one_of(texts(120), tuned(texts(30)), st.lists(texts(80), max_size=3), lines_near_room()))
+def test_long_texts_are_cut_like_host(value):
+    assert _core.pformat(value) == host(value)
+
+
+@settings(max_examples=400, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(json_values(25), st.sampled_from([1, 2, 5, 13, 40, 80, 199, 201]))
+def test_matches_host_at_other_widths(value, width):
+    assert _core.pformat(value, width) == host(value, width)
+
+
+@settings(max_examples=500, deadline=None)
+@given(json_values(25))
+def test_literal_forms_match_repr(value):
+    assert _core.repr_value(value) == repr(value)
+    assert _core.repr_value(value, sort_keys=True) == host(value, width=sys.maxsize)
+
+
+@settings(max_examples=200, deadline=None)
+@given(json_values(25))
+def test_pprint_writes_the_same_as_host_stream(value):
+    stream = io.StringIO()
+    pprint.PrettyPrinter(width=WIDTH, stream=stream).pprint(value)
+    assert _core.pprint_bytes(value) == stream.getvalue().encode("utf-8")
+
+
+@pytest.mark.parametrize("depth", [1, 50, 250])
+@pytest.mark.parametrize("leaf", ["x" * 150, {"k": "v " * 90}, ["a" * 100, "b" * 100]], ids=["text", "object", "array"])
+def test_deep_nesting_past_the_width(depth, leaf):
+    # Indentation beyond the width leaves negative room at the inner levels.
+    value = leaf
+    for level in range(depth):
+        value = [value, level] if level % 2 else {"key%d" % level: value, "z": "tail"}
+    old = sys.getrecursionlimit()
+    sys.setrecursionlimit(max(old, 20 * depth + 1000))
+    try:
+        expected = host(value)
+    finally:
+        sys.setrecursionlimit(old)
+    assert _core.pformat(value) == expected
+
+
+def test_large_output_is_handed_over_in_bounded_pieces():
+    value = {"rows": [{"id": i, "text": "row %d " % i * 8, "tags": ["t"] * (i % 7)} for i in range(20000)]}
+    pieces = _core.pprint_pieces(value)
+    assert len(pieces) > 10
+    assert max(len(p) for p in pieces) < 2 * 65536
+    assert b"".join(pieces).decode("utf-8") == host(value) + "\n"
