@@ -61,7 +61,7 @@ NB_MODULE(quillon, m) {
       },
       "controller_ip"_a, "username"_a, "password"_a);
 
-  m.def("filter_results", &quillon::host::filter_results, "results"_a, "filters"_a);
+  quillon::host::define_filter_results(m, "filter_results");
 
   m.def(
       "norvane_api",
