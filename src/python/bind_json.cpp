@@ -27,9 +27,8 @@ json::Document decode_copy(std::string& body) { return json::decode(body); }
 }  // namespace
 
 void bind_json(nb::module_& m) {
-  // Until the host error mapping covers the core, decode errors surface as
-  // this ValueError subclass.
-  static nb::exception<JsonDecodeError> decode_error(m, "JSONDecodeError", PyExc_ValueError);
+  // Decode errors surface as the host's own json.JSONDecodeError (host_errors.cpp).
+  m.attr("JSONDecodeError") = nb::module_::import_("json").attr("JSONDecodeError");
   m.attr("json_max_depth") = json::max_depth;
   m.def("decode", [](nb::bytes data) { return decoded(decode_copy, data); }, nb::arg("data"),
         "Decodes an answer body as the host's decoder does.");

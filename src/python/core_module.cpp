@@ -2,6 +2,8 @@
 // The public module quillon.quillon keeps just the program's own names.
 #include <nanobind/nanobind.h>
 
+#include "host_errors.hpp"
+
 namespace nb = nanobind;
 
 void bind_json(nb::module_& m);
@@ -12,6 +14,7 @@ void bind_command_line(nb::module_& m);
 void bind_client(nb::module_& m);
 
 NB_MODULE(_core, m) {
+  quillon::host::register_error_translation();
   bind_json(m);
   bind_config(m);
   bind_printer(m);
