@@ -148,7 +148,7 @@ Measure measure_tree(const Value& root) {
   };
   std::vector<Frame> stack;
   std::string scratch;
-  // Opens a container; returns its width when it is empty (done at once).
+  // Numbers and sorts a container; true when it is empty (finished at once).
   auto open = [&](const Value& v) -> bool {
     std::size_t id = m.containers.size();
     m.containers.push_back({2, m.order.size()});
@@ -183,11 +183,11 @@ Measure measure_tree(const Value& root) {
       f.width += measure(member.key).quoted() + 2;
       child = &member.value;
     }
-    ++f.next;
+    ++f.next;  // `f` may move once a child is pushed
     if (!is_container(*child))
       f.width += scalar_width(*child, scratch);
     else if (open(*child))
-      stack.back().width += 2;  // `f` may have moved; the parent is still on top
+      f.width += 2;  // nothing was pushed, so `f` is still valid
   }
   return m;
 }
