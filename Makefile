@@ -5,7 +5,7 @@ BUILD  ?= build/dev
 JOBS   ?= $(shell nproc)
 export PYTHONPATH := $(CURDIR)/$(BUILD)/python:$(PYTHONPATH)
 
-.PHONY: deps build test unit pytest install-check demo bench fuzz sanitize clean
+.PHONY: deps build test unit pytest install-check demo bench fuzz fuzz-long sanitize clean
 SHELL := /bin/bash
 
 deps:
@@ -58,6 +58,11 @@ demo: build
 
 bench: build
 	$(PYTHON) bench/run.py --build $(BUILD)
+
+# Far more examples and fuzzing time than CI spends.
+fuzz-long: build
+	QUILLON_LONG=1 $(PYTHON) -m pytest -q tests/python/test_config_reader.py
+	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=600
 
 clean:
 	rm -rf build
