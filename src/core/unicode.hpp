@@ -16,10 +16,11 @@ inline char32_t next(std::string_view s, std::size_t& pos) {
     ++pos;
     return b;
   }
-  int n = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : 1;
+  std::size_t n = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : 1;
   char32_t cp = b & (0x3F >> n);
-  for (int i = 1; i <= n && pos + i < s.size(); ++i) cp = (cp << 6) | (static_cast<unsigned char>(s[pos + i]) & 0x3F);
-  pos += n + 1;
+  for (std::size_t i = 1; i <= n && pos + i < s.size(); ++i) cp = (cp << 6) | (static_cast<unsigned char>(s[pos + i]) & 0x3F);
+  // A sequence cut off by the end of the text must not carry `pos` past it.
+  pos = pos + n + 1 < s.size() ? pos + n + 1 : s.size();
   return cp;
 }
 

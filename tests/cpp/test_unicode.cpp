@@ -33,3 +33,13 @@ TEST(Unicode, SurrogateEscapesRoundTripArbitraryBytes) {
   EXPECT_EQ(unescape_surrogates(text), bytes);
   EXPECT_EQ(unescape_surrogates("plain"), "plain");
 }
+
+TEST(Unicode, TruncatedSequencesStayInsideTheText) {
+  // Found by fuzzing: a lead byte at the very end used to step past the end.
+  EXPECT_EQ(strip(" a\xf0"), "a\xf0");
+  EXPECT_EQ(strip("\xe2"), "\xe2");
+  EXPECT_EQ(length("\xf0"), 1u);
+  std::size_t pos = 0;
+  next("\xf0\x9f", pos);
+  EXPECT_EQ(pos, 2u);
+}
