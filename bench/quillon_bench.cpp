@@ -1,0 +1,189 @@
+// Benchmark driver for the core, phase by phase.
+//
+//   quillon_bench answer FILE [--filter EXPR]... [--out PATH] [--repeat N]
+//       Reads FILE, decodes it, narrows it with the filters and prints it the
+//       way the program does (width 200) to PATH (default: standard output).
+//       With --repeat N the decode/filter/print cycle runs N times in this
+//       process (the output of each run is written). One JSON line per run
+//       goes to standard error: {"read":s,"decode":s,"filter":s,"print":s,
+//       "bytes_out":n,"arena_bytes":n}.
+//
+//   quillon_bench post-loop URL COUNT BODY [--transport]
+//       COUNT form POSTs of BODY to URL, each on a new connection: the floor
+//       of a whole run, which opens one TLS connection per request. Plain
+//       libcurl (one easy handle per request) by default, the program's own
+//       CurlTransport with --transport. Prints {"seconds":s,"requests":n}.
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <fstream>
+#include <iterator>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "https_transport.hpp"
+#include "json_decode.hpp"
+#include "json_filter.hpp"
+#include "json_value.hpp"
+#include "printer.hpp"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+[[noreturn]] void usage() {
+  std::fputs(
+      "usage: quillon_bench answer FILE [--filter EXPR]... [--out PATH] [--repeat N]\n"
+      "       quillon_bench post-loop URL COUNT BODY [--transport]\n",
+      stderr);
+  std::exit(2);
+}
+
+std::string read_file(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    std::fprintf(stderr, "cannot open %s: %s\n", path, std::strerror(errno));
+    std::exit(1);
+  }
+  in.seekg(0, std::ios::end);
+  std::string data(static_cast<std::size_t>(in.tellg()), '\0');
+  in.seekg(0);
+  in.read(data.data(), static_cast<std::streamsize>(data.size()));
+  return data;
+}
+
+void write_all(int fd, std::string_view text) {
+  while (!text.empty()) {
+    ssize_t n = ::write(fd, text.data(), text.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      std::perror("write");
+      std::exit(1);
+    }
+    text.remove_prefix(static_cast<std::size_t>(n));
+  }
+}
+
+int run_answer(int argc, char** argv) {
+  if (argc < 3) usage();
+  const char* path = argv[2];
+  std::vector<std::string> filters;
+  const char* out_path = nullptr;
+  int repeat = 1;
+  for (int i = 3; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    if (arg == "--filter" && i + 1 < argc) {
+      filters.emplace_back(argv[++i]);
+    } else if (arg == "--out" && i + 1 < argc) {
+      out_path = argv[++i];
+    } else if (arg == "--repeat" && i + 1 < argc) {
+      repeat = std::atoi(argv[++i]);
+    } else {
+      usage();
+    }
+  }
+  int fd = 1;
+  if (out_path != nullptr) {
+    fd = ::open(out_path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) {
+      std::fprintf(stderr, "cannot open %s: %s\n", out_path, std::strerror(errno));
+      return 1;
+    }
+  }
+
+  for (int run = 0; run < repeat; ++run) {
+    auto t0 = Clock::now();
+    std::string buffer = read_file(path);
+    double read_s = seconds_since(t0);
+
+    auto t1 = Clock::now();
+    quillon::json::Document document = quillon::json::decode_buffer(buffer);
+    double decode_s = seconds_since(t1);
+
+    auto t2 = Clock::now();
+    quillon::json::Value result = quillon::filter_results(document.root, std::span<const std::string>(filters),
+                                                          document.arena);
+    double filter_s = seconds_since(t2);
+
+    auto t3 = Clock::now();
+    std::size_t bytes_out = 0;
+    quillon::pretty_print(result, [&](std::string_view chunk) {
+      bytes_out += chunk.size();
+      write_all(fd, chunk);
+    }, 200);
+    double print_s = seconds_since(t3);
+
+    std::fprintf(stderr,
+                 "{\"read\": %.6f, \"decode\": %.6f, \"filter\": %.6f, \"print\": %.6f, \"bytes_out\": %zu, "
+                 "\"arena_bytes\": %zu}\n",
+                 read_s, decode_s, filter_s, print_s, bytes_out, document.arena.bytes_reserved());
+  }
+  if (out_path != nullptr) ::close(fd);
+  return 0;
+}
+
+size_t discard(char*, size_t size, size_t count, void*) { return size * count; }
+
+// One easy handle per request, so every request makes its own connection
+// and TLS handshake, with verification off as the program has it.
+void curl_post(const std::string& url, const std::string& body) {
+  CURL* easy = curl_easy_init();
+  if (easy == nullptr) throw std::runtime_error("curl_easy_init failed");
+  curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body.c_str());
+  curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
+  curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
+  curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, discard);
+  CURLcode status = curl_easy_perform(easy);
+  curl_easy_cleanup(easy);
+  if (status != CURLE_OK) throw std::runtime_error(std::string("request failed: ") + curl_easy_strerror(status));
+}
+
+int run_post_loop(int argc, char** argv) {
+  if (argc < 5) usage();
+  std::string url = argv[2];
+  int count = std::atoi(argv[3]);
+  std::string body = argv[4];
+  bool use_transport = argc > 5 && std::string_view(argv[5]) == "--transport";
+  curl_global_init(CURL_GLOBAL_DEFAULT);
+  quillon::CurlTransport transport;
+  auto start = Clock::now();
+  for (int i = 0; i < count; ++i) {
+    if (use_transport) {
+      transport.post(url, body, [] {});
+    } else {
+      curl_post(url, body);
+    }
+  }
+  std::printf("{\"seconds\": %.6f, \"requests\": %d}\n", seconds_since(start), count);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) usage();
+  std::string_view mode = argv[1];
+  try {
+    if (mode == "answer") return run_answer(argc, argv);
+    if (mode == "post-loop") return run_post_loop(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "quillon_bench: %s\n", e.what());
+    return 1;
+  }
+  usage();
+}

@@ -1,0 +1,516 @@
+#!/usr/bin/env python3
+"""make bench: the program's speed against the host stack, in one run, on the same inputs.
+
+    python3 bench/run.py --build build/dev [--quick] [--runs 5] [--out bench/results.md]
+
+1. Decode + filter + print of one answer: the native core (bench/quillon_bench)
+   against the host stack (bench/host_stack.py: json.loads, a plain filter,
+   pprint.PrettyPrinter(width=200).pformat) and `jq .`; wall and CPU time,
+   MB/s and peak resident memory of each process.
+2. A whole run of 50 configuration files against the simulated controller:
+   the native program and `python -m quillon` against the host stack doing the
+   same requests (tests/python/host_reference.py), and against a bare loop of
+   the same number of fresh-connection requests (the TLS floor).
+3. Start-up: `quillon --help` and importing quillon.quillon against importing
+   what the host stack imports.
+
+Every output that two contenders should agree on is compared; a contender
+whose output differs or that fails is reported as such, not timed as if it
+had worked. Runs of different contenders are interleaved, so a change of load
+on the machine falls on all of them alike.
+"""
+import argparse
+import datetime
+import json
+import os
+import platform
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+sys.path.insert(0, str(ROOT / "bench"))
+import generate_answers  # noqa: E402
+
+MB = 1_000_000
+PASSWORD = "bench-pw"
+CONFIG_FILES = 50
+REQUESTS_PER_RUN = 1 + 2 * CONFIG_FILES  # the driver's login, then login + query per file
+
+
+# --- measuring one process ---------------------------------------------------------
+
+class Sample:
+    def __init__(self, wall, cpu, rss_kb, status, stderr):
+        self.wall, self.cpu, self.rss_kb, self.status, self.stderr = wall, cpu, rss_kb, status, stderr
+
+
+# A child's peak RSS counts the memory of the process it was forked from
+# (Linux keeps the high-water mark across exec), so each command runs under
+# the small /usr/bin/time, whose own child starts from time's ~2 MB.
+GNU_TIME = "/usr/bin/time" if os.access("/usr/bin/time", os.X_OK) else None
+
+
+def measure(cmd, env=None, stdout=None, timeout=900):
+    """Runs `cmd` once: wall time, CPU time (user + system) and peak RSS of that process."""
+    out = stdout if stdout is not None else subprocess.DEVNULL
+    with tempfile.TemporaryFile() as err, tempfile.NamedTemporaryFile(mode="r") as rss:
+        wrapped = [GNU_TIME, "-f", "%M", "-o", rss.name, *cmd] if GNU_TIME else cmd
+        start = time.perf_counter()
+        proc = subprocess.Popen(wrapped, stdin=subprocess.DEVNULL, stdout=out, stderr=err, env=env)
+        deadline = start + timeout
+        while True:
+            pid, status, usage = os.wait4(proc.pid, os.WNOHANG)
+            if pid:
+                break
+            if time.perf_counter() > deadline:
+                proc.kill()
+                pid, status, usage = os.wait4(proc.pid, 0)
+                break
+            time.sleep(0.0005)
+        wall = time.perf_counter() - start
+        proc.returncode = os.waitstatus_to_exitcode(status)
+        err.seek(0)
+        text = err.read().decode("utf-8", "replace")
+        rss_kb = usage.ru_maxrss
+        if GNU_TIME:
+            # time reports the child's status as its own; its last line is %M.
+            lines = rss.read().strip().splitlines()
+            try:
+                rss_kb = int(lines[-1])
+            except (IndexError, ValueError):
+                pass
+    return Sample(wall, usage.ru_utime + usage.ru_stime, rss_kb, proc.returncode, text)
+
+
+def median(values):
+    return statistics.median(values) if values else None
+
+
+class Series:
+    """The samples of one contender on one input."""
+
+    def __init__(self, name, cmd, runs, env=None, note=""):
+        self.name, self.cmd, self.runs, self.env, self.note = name, cmd, runs, env, note
+        self.samples = []
+        self.failure = None
+
+    def ok(self):
+        return self.failure is None and bool(self.samples)
+
+    def wall(self):
+        return median([s.wall for s in self.samples])
+
+    def cpu(self):
+        return median([s.cpu for s in self.samples])
+
+    def rss_mb(self):
+        return median([s.rss_kb for s in self.samples]) * 1024 / MB
+
+    def phases(self):
+        """Median of each phase that the process reported as a JSON line on standard error."""
+        rows = []
+        for s in self.samples:
+            for line in s.stderr.splitlines():
+                if line.startswith("{"):
+                    rows.append(json.loads(line))
+        if not rows:
+            return {}
+        return {k: median([r[k] for r in rows]) for k in rows[0]}
+
+
+def run_interleaved(series_list, stdout_for=None, check=None):
+    """Round-robin over the contenders until each has its number of runs."""
+    for round_no in range(max(s.runs for s in series_list)):
+        for s in series_list:
+            if s.failure is not None or round_no >= s.runs:
+                continue
+            out = stdout_for(s) if stdout_for else None
+            sample = measure(s.cmd, env=s.env, stdout=out)
+            if out is not None:
+                out.close()
+            if sample.status != 0:
+                s.failure = f"exit status {sample.status}: {sample.stderr.strip()[-300:]}"
+                continue
+            if check is not None:
+                problem = check(s)
+                if problem:
+                    s.failure = problem
+                    continue
+            s.samples.append(sample)
+            print(f"  {s.name:<28} run {round_no + 1}/{s.runs}: {sample.wall:8.3f} s wall, "
+                  f"{sample.cpu:8.3f} s CPU, {sample.rss_kb / 1024:8.1f} MiB", flush=True)
+
+
+# --- 1. decode + filter + print ------------------------------------------------------
+
+def answer_benchmark(build, answers, runs, host_runs_for):
+    bench_exe = build / "bin" / "quillon_bench"
+    jq = shutil.which("jq")
+    results = []
+    scratch = Path(tempfile.mkdtemp(prefix="quillon-bench-"))
+    for name, path in answers.items():
+        size = path.stat().st_size
+        filters = generate_answers.filters_for(name)
+        native_cmd = [str(bench_exe), "answer", str(path)]
+        for f in filters:
+            native_cmd += ["--filter", f]
+        host_cmd = [sys.executable, str(ROOT / "bench" / "host_stack.py"), str(path), *filters]
+        # Same work, same output: checked once per input before timing (the
+        # host stack is skipped where it would take minutes; the smaller
+        # inputs of the same generator have been checked by then).
+        print(f"== {name} ({size / MB:.1f} MB), filters {filters}", flush=True)
+        if size <= 20 * MB:
+            native_out, host_out = scratch / "native.txt", scratch / "host.txt"
+            with open(native_out, "wb") as o:
+                n = measure(native_cmd, stdout=o)
+            with open(host_out, "wb") as o:
+                h = measure(host_cmd, stdout=o)
+            same = n.status == 0 and h.status == 0 and native_out.read_bytes() == host_out.read_bytes()
+            checked = "identical output" if same else "OUTPUT DIFFERS"
+            if not same:
+                print(f"  native and host output differ (status {n.status}/{h.status}): {n.stderr[-300:]}",
+                      flush=True)
+        else:
+            checked = "not compared (size)"
+        series = [Series("native core", native_cmd, runs),
+                  Series("host stack", host_cmd, host_runs_for(name, size))]
+        if jq:
+            series.append(Series("jq .", [jq, ".", str(path)], runs if size < 50 * MB else max(3, runs - 2),
+                                 note="no filter: decodes and prints the whole answer"))
+        run_interleaved(series)
+        results.append({"name": name, "size": size, "filters": filters, "series": series, "checked": checked})
+    shutil.rmtree(scratch, ignore_errors=True)
+    return results
+
+
+# --- 2. a whole run against the simulated controller --------------------------------
+
+CONFIG_TEMPLATES = [
+    ("Accounts: name and number", "results, account_name & account_id", {"action": "list_accounts"}),
+    ("VPCs of ops-main", "results, vpc_id & name & cidr", {"action": "list_vpcs", "account_name": "ops-main"}),
+    ("Gateways: name, VPC and state", "results, gw_name & vpc_id & state", {"action": "list_gateways"}),
+    ("Gateway names", None, {"action": "list_gateway_names"}),
+    ("One gateway in full", "results", {"action": "show_gateway", "gw_name": "gw-east-1"}),
+]
+
+
+def write_configs(directory: Path):
+    directory.mkdir(parents=True, exist_ok=True)
+    for old in directory.glob("*.cfg"):
+        old.unlink()
+    for i in range(CONFIG_FILES):
+        description, filters, fields = CONFIG_TEMPLATES[i % len(CONFIG_TEMPLATES)]
+        lines = ["[default]", f"description = {i:02d} {description}"]
+        if filters:
+            lines.append(f"filters = {filters}")
+        lines += ["", "[norvane]"] + [f"{k} = {v}" for k, v in fields.items()]
+        (directory / f"query_{i:02d}.cfg").write_text("\n".join(lines) + "\n")
+
+
+def start_controller():
+    proc = subprocess.Popen([sys.executable, str(ROOT / "tools" / "sim_controller.py"), "--print-address",
+                             "--lifetime", "1200", "--user", f"admin:{PASSWORD}"],
+                            stdout=subprocess.PIPE, text=True)
+    address = proc.stdout.readline().strip()
+    if not address:
+        proc.kill()
+        raise RuntimeError("the simulated controller did not start")
+    return proc, address
+
+
+def whole_run_benchmark(build, runs, module_env):
+    configs = ROOT / "bench" / "data" / "configs"
+    write_configs(configs)
+    controller, address = start_controller()
+    url = f"https://{address}/v1/api"
+    login = ["--controller_ip", address, "--username", "admin", "--password", PASSWORD, "--config_dir",
+             str(configs)]
+    scratch = Path(tempfile.mkdtemp(prefix="quillon-bench-run-"))
+    try:
+        bench_exe = str(build / "bin" / "quillon_bench")
+        body = f"action=login&username=admin&password={PASSWORD}"
+        series = [
+            Series("native program", [str(build / "bin" / "quillon"), *login], runs),
+            Series("module main", [sys.executable, "-m", "quillon", *login], runs, env=module_env),
+            Series("host stack", [sys.executable, str(ROOT / "tests" / "python" / "host_reference.py"), address,
+                                  "admin", PASSWORD, str(configs)], runs),
+            Series(f"floor: {REQUESTS_PER_RUN} requests (libcurl)",
+                   [bench_exe, "post-loop", url, str(REQUESTS_PER_RUN), body], runs),
+            Series(f"floor: {REQUESTS_PER_RUN} requests (CurlTransport)",
+                   [bench_exe, "post-loop", url, str(REQUESTS_PER_RUN), body, "--transport"], runs),
+        ]
+        outputs = {}
+
+        def stdout_for(s):
+            return open(scratch / (s.name.replace(" ", "_").replace(":", "") + ".out"), "wb")
+
+        def check(s):
+            # The three programs must print the same run; the first host run is the reference.
+            if s.name.startswith("floor"):
+                return None
+            text = (scratch / (s.name.replace(" ", "_").replace(":", "") + ".out")).read_bytes()
+            outputs.setdefault(s.name, text)
+            reference = outputs.get("host stack")
+            if reference is not None and text != reference:
+                return "output differs from the host stack's"
+            return None
+
+        # The host stack goes first so that its output is the reference.
+        series = [series[2], series[0], series[1], series[3], series[4]]
+        print(f"== whole run: {CONFIG_FILES} configuration files, {REQUESTS_PER_RUN} requests, "
+              f"controller at {address}", flush=True)
+        run_interleaved(series, stdout_for=stdout_for, check=check)
+        return series
+    finally:
+        controller.terminate()
+        controller.wait(timeout=10)
+        shutil.rmtree(scratch, ignore_errors=True)
+
+
+# --- 3. start-up -------------------------------------------------------------------
+
+def startup_benchmark(build, runs, module_env):
+    commands = [
+        ("native --help", [str(build / "bin" / "quillon"), "--help"]),
+        ("import quillon.quillon", [sys.executable, "-c", "import quillon.quillon"]),
+        ("import host stack modules", [sys.executable, "-c", "import requests, argparse, configparser, pprint"]),
+    ]
+    rows = []
+    hyperfine = shutil.which("hyperfine")
+    print("== start-up", flush=True)
+    for name, cmd in commands:
+        probe = measure(cmd, env=module_env)
+        if probe.status != 0:
+            rows.append({"name": name, "failure": f"exit status {probe.status}: {probe.stderr.strip()[-200:]}"})
+            continue
+        if hyperfine:
+            with tempfile.NamedTemporaryFile(suffix=".json") as export:
+                subprocess.run([hyperfine, "-N", "--style", "none", "--warmup", "5", "--runs", str(runs),
+                                "--export-json", export.name, "--", " ".join(_quote(c) for c in cmd)],
+                               env=module_env, check=True, stdout=subprocess.DEVNULL)
+                times = json.load(open(export.name))["results"][0]["times"]
+            tool = "hyperfine -N"
+        else:
+            times = [measure(cmd, env=module_env).wall for _ in range(runs)]
+            tool = "own loop"
+        rows.append({"name": name, "median": median(times), "min": min(times), "runs": len(times), "tool": tool})
+        print(f"  {name:<28} median {median(times) * 1000:7.2f} ms over {len(times)} runs ({tool})", flush=True)
+    return rows
+
+
+def _quote(word):
+    return "'" + word.replace("'", "'\\''") + "'" if any(c in word for c in " '\"&;|") else word
+
+
+# --- the report --------------------------------------------------------------------
+
+def machine_description(build):
+    cpu = "unknown"
+    try:
+        for line in open("/proc/cpuinfo"):
+            if line.startswith("model name"):
+                cpu = line.split(":", 1)[1].strip()
+                break
+    except OSError:
+        pass
+    mem = ""
+    try:
+        for line in open("/proc/meminfo"):
+            if line.startswith("MemTotal"):
+                mem = f"{int(line.split()[1]) / 1024 / 1024:.1f} GiB"
+    except OSError:
+        pass
+    commit = subprocess.run(["git", "-C", str(ROOT), "rev-parse", "--short", "HEAD"], capture_output=True,
+                            text=True).stdout.strip()
+    compiler = ""
+    cache = build / "CMakeCache.txt"
+    if cache.exists():
+        for line in cache.read_text().splitlines():
+            if line.startswith("CMAKE_CXX_COMPILER:"):
+                exe = line.split("=", 1)[1]
+                compiler = subprocess.run([exe, "--version"], capture_output=True, text=True).stdout.splitlines()[0]
+            if line.startswith("CMAKE_BUILD_TYPE:"):
+                compiler += f" ({line.split('=', 1)[1]})"
+    jq = shutil.which("jq")
+    jq_version = subprocess.run([jq, "--version"], capture_output=True, text=True).stdout.strip() if jq else "absent"
+    return [
+        f"- Date: {datetime.datetime.now().astimezone().strftime('%Y-%m-%d %H:%M %Z')}; commit {commit}",
+        f"- Machine: {cpu}, {os.cpu_count()} CPUs, {mem} memory; {platform.platform()}",
+        f"- Load average at start / end: {{load_start}} / {{load_end}} (other jobs share the machine)",
+        f"- Build: {compiler}; Python {platform.python_version()}; {jq_version}",
+    ]
+
+
+def fmt(x, digits=3):
+    return "n/a" if x is None else f"{x:.{digits}f}"
+
+
+def ratio(a, b):
+    return None if a is None or b is None or b == 0 else a / b
+
+
+def answer_tables(results):
+    lines = ["## 1. Decode + filter + print of one answer", "",
+             "Wall and CPU (user + system) time of the whole process, median of the runs; MB/s is answer size over "
+             "median wall time; peak RSS is the process's maximum resident set. Output goes to /dev/null. "
+             "Ratios are the other contender's median over the native core's (higher: native faster).", "",
+             "| answer | contender | runs | wall s | CPU s | MB/s | peak RSS MB | RSS / answer | x wall | x CPU |",
+             "|---|---|---:|---:|---:|---:|---:|---:|---:|---:|"]
+    splits = ["", "Phase split (median seconds, in-process clocks):", "",
+              "| answer | contender | read | decode | filter | print | output MB |", "|---|---|---:|---:|---:|---:|---:|"]
+    notes = []
+    for r in results:
+        size_mb = r["size"] / MB
+        native = r["series"][0]
+        for s in r["series"]:
+            if not s.ok():
+                lines.append(f"| {r['name']} ({size_mb:.1f} MB) | {s.name} | {len(s.samples)} | failed: "
+                             f"{(s.failure or 'no runs')[:80]} | | | | | | |")
+                continue
+            wall, cpu = s.wall(), s.cpu()
+            xw = ratio(wall, native.wall()) if native.ok() and s is not native else None
+            xc = ratio(cpu, native.cpu()) if native.ok() and s is not native else None
+            lines.append(f"| {r['name']} ({size_mb:.1f} MB) | {s.name} | {len(s.samples)} | {fmt(wall)} | {fmt(cpu)} | "
+                         f"{size_mb / wall:.1f} | {s.rss_mb():.1f} | {s.rss_mb() / size_mb:.2f} | "
+                         f"{fmt(xw, 1) if xw else '-'} | {fmt(xc, 1) if xc else '-'} |")
+            ph = s.phases()
+            if ph:
+                out_mb = f"{ph['bytes_out'] / MB:.1f}" if "bytes_out" in ph else ""
+                splits.append(f"| {r['name']} | {s.name} | {fmt(ph.get('read'))} | {fmt(ph.get('decode'))} | "
+                              f"{fmt(ph.get('filter'))} | {fmt(ph.get('print'))} | {out_mb} |")
+        notes.append(f"- {r['name']}: filters {r['filters']}; native vs host output: {r['checked']}.")
+    return lines + splits + ["", *notes, "- `jq .` decodes and prints the whole answer (no filter): the issue's "
+                             "reference point, not the same work."]
+
+
+def whole_run_table(series):
+    lines = ["## 2. Whole run: 50 configuration files against the simulated controller (loopback HTTPS)", "",
+             f"Each run makes {REQUESTS_PER_RUN} requests, each on a new TLS connection. The floor is a bare loop "
+             "of the same number of fresh-connection login POSTs, with no configuration reading, decoding or "
+             "printing. Outputs of the three programs are compared on every run.", "",
+             "| contender | runs | wall s | CPU s | peak RSS MB | x vs native | over floor (libcurl) |",
+             "|---|---:|---:|---:|---:|---:|---:|"]
+    by_name = {s.name: s for s in series}
+    native = by_name.get("native program")
+    floor = next((s for s in series if s.name.startswith("floor") and "libcurl" in s.name), None)
+    for s in series:
+        if not s.ok():
+            lines.append(f"| {s.name} | {len(s.samples)} | failed: {(s.failure or 'no runs')[:100]} | | | | |")
+            continue
+        x = ratio(s.wall(), native.wall()) if native is not None and native.ok() and s is not native else None
+        over = ratio(s.wall(), floor.wall()) if floor is not None and floor.ok() else None
+        lines.append(f"| {s.name} | {len(s.samples)} | {fmt(s.wall())} | {fmt(s.cpu())} | {s.rss_mb():.1f} | "
+                     f"{fmt(x, 2) if x else '-'} | {fmt(over, 2) if over else '-'} |")
+    lines.append("")
+    lines.append("CPU s is the client process's own time; the controller (a Python process) is not counted.")
+    return lines
+
+
+def startup_table(rows):
+    lines = ["## 3. Start-up", "", "| command | runs | median ms | min ms | tool |", "|---|---:|---:|---:|---|"]
+    for r in rows:
+        if "failure" in r:
+            lines.append(f"| {r['name']} | 0 | failed: {r['failure'][:100]} | | |")
+        else:
+            lines.append(f"| {r['name']} | {r['runs']} | {r['median'] * 1000:.2f} | {r['min'] * 1000:.2f} | "
+                         f"{r['tool']} |")
+    return lines
+
+
+def targets_table(answers, run_series, startup):
+    def series(result, name):
+        return next((s for s in result["series"] if s.name == name and s.ok()), None)
+
+    lines = ["## Targets", "", "| target | measured | met |", "|---|---|---|"]
+    big = next((r for r in answers if r["name"] == "records_100mb"), None)
+    if big is not None:
+        native, host, jq = series(big, "native core"), series(big, "host stack"), series(big, "jq .")
+        if native and host:
+            xw, xc = host.wall() / native.wall(), host.cpu() / native.cpu()
+            lines.append(f"| 100 MB: >= 40x faster than the host stack | {xw:.1f}x wall, {xc:.1f}x CPU "
+                         f"(host: {len(host.samples)} run(s)) | {'yes' if xw >= 40 else 'no'} |")
+        if native and jq:
+            xw, xc = jq.wall() / native.wall(), jq.cpu() / native.cpu()
+            lines.append(f"| 100 MB: >= 5x faster than `jq .` | {xw:.1f}x wall, {xc:.1f}x CPU | "
+                         f"{'yes' if xw >= 5 else 'no'} |")
+        if native:
+            m = native.rss_mb() / (big["size"] / MB)
+            lines.append(f"| 100 MB: peak memory <= 4x the answer | {m:.2f}x ({native.rss_mb():.0f} MB) | "
+                         f"{'yes' if m <= 4 else 'no'} |")
+    by_name = {s.name: s for s in run_series}
+    native, host = by_name.get("native program"), by_name.get("host stack")
+    floor = next((s for s in run_series if s.name.startswith("floor") and "libcurl" in s.name), None)
+    if native and host and native.ok() and host.ok():
+        x = host.wall() / native.wall()
+        extra = f"; native is {native.wall() / floor.wall():.2f}x the TLS floor" if floor and floor.ok() else ""
+        lines.append(f"| whole run: >= 3x faster than the host stack | {x:.2f}x{extra} | {'yes' if x >= 3 else 'no'} |")
+    help_row = next((r for r in startup if r["name"] == "native --help" and "median" in r), None)
+    if help_row:
+        ms = help_row["median"] * 1000
+        lines.append(f"| native `--help` under 5 ms median | {ms:.2f} ms | {'yes' if ms < 5 else 'no'} |")
+    return lines
+
+
+def main():
+    parser = argparse.ArgumentParser(description="Benchmarks of the program against the host stack.")
+    parser.add_argument("--build", default="build/dev", help="the CMake build directory")
+    parser.add_argument("--runs", type=int, default=5, help="runs per contender (at least 5 for the targets)")
+    parser.add_argument("--host-runs-100mb", type=int, default=2,
+                        help="runs of the host stack on the 100 MB answer (about 35 s each)")
+    parser.add_argument("--quick", action="store_true", help="skip the 100 MB answer and use 3 runs")
+    parser.add_argument("--only", nargs="*", choices=["answers", "run", "startup"],
+                        default=["answers", "run", "startup"])
+    parser.add_argument("--out", default=str(ROOT / "bench" / "results.md"))
+    args = parser.parse_args()
+    build = (ROOT / args.build).resolve() if not Path(args.build).is_absolute() else Path(args.build)
+    runs = 3 if args.quick else args.runs
+    if not (build / "bin" / "quillon_bench").exists():
+        sys.exit(f"{build / 'bin' / 'quillon_bench'} is missing: build first (make build BUILD={args.build})")
+    module_env = dict(os.environ, PYTHONPATH=os.pathsep.join(
+        p for p in [str(build / "python"), os.environ.get("PYTHONPATH", "")] if p))
+
+    started = time.time()
+    load_start = " ".join(f"{x:.2f}" for x in os.getloadavg())
+    description = machine_description(build)
+    sections = []
+    answers, run_series, startup = [], [], []
+    if "answers" in args.only:
+        only = [n for n in generate_answers.ANSWERS if not (args.quick and n == "records_100mb")]
+        paths = generate_answers.generate(ROOT / "bench" / "data", only)
+
+        def host_runs_for(name, size):
+            if size >= 50 * MB:
+                return args.host_runs_100mb
+            if name.startswith("deep"):
+                # The host printer's time grows with depth times size (it
+                # re-renders every subtree at every level): fewer runs.
+                return max(2, runs - 2)
+            return runs
+
+        answers = answer_benchmark(build, paths, runs, host_runs_for)
+        sections += answer_tables(answers) + [""]
+    if "run" in args.only:
+        run_series = whole_run_benchmark(build, runs, module_env)
+        sections += whole_run_table(run_series) + [""]
+    if "startup" in args.only:
+        startup = startup_benchmark(build, max(30, runs), module_env)
+        sections += startup_table(startup) + [""]
+    load_end = " ".join(f"{x:.2f}" for x in os.getloadavg())
+    description = [d.replace("{load_start}", load_start).replace("{load_end}", load_end) for d in description]
+    report = ["# Benchmark results", "", *description,
+              f"- Whole benchmark took {time.time() - started:.0f} s (`python3 bench/run.py --build {args.build}"
+              f"{' --quick' if args.quick else ''}`)", "",
+              *targets_table(answers, run_series, startup), "", *sections]
+    text = "\n".join(report).rstrip() + "\n"
+    Path(args.out).write_text(text)
+    print()
+    print(text)
+
+
+if __name__ == "__main__":
+    main()
