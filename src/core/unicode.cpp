@@ -181,7 +181,10 @@ std::size_t first_invalid_utf8(std::string_view b) {
   return std::string_view::npos;
 }
 
-std::string repair_utf8(std::string_view b) {
+// Copies valid UTF-8 through; `on_invalid(out, i, maximal)` writes what
+// stands for the malformed sequence at `i` and says how many bytes it used.
+template <typename OnInvalid>
+std::string rewrite_invalid_utf8(std::string_view b, OnInvalid on_invalid) {
   std::string out;
   out.reserve(b.size() + 16);
   for (std::size_t i = 0; i < b.size();) {
@@ -191,28 +194,24 @@ std::string repair_utf8(std::string_view b) {
       out.append(b.data() + i, n);
       i += n;
     } else {
-      out += "\xEF\xBF\xBD";
-      i += maximal;
+      i += on_invalid(out, i, maximal);
     }
   }
   return out;
 }
 
+std::string repair_utf8(std::string_view b) {
+  return rewrite_invalid_utf8(b, [](std::string& out, std::size_t, std::size_t maximal) {
+    out += "\xEF\xBF\xBD";
+    return maximal;
+  });
+}
+
 std::string escape_invalid_utf8(std::string_view b) {
-  std::string out;
-  out.reserve(b.size());
-  for (std::size_t i = 0; i < b.size();) {
-    std::size_t maximal;
-    std::size_t n = valid_sequence(b, i, maximal);
-    if (n) {
-      out.append(b.data() + i, n);
-      i += n;
-    } else {
-      append(out, 0xDC00 + static_cast<unsigned char>(b[i]));
-      ++i;
-    }
-  }
-  return out;
+  return rewrite_invalid_utf8(b, [&](std::string& out, std::size_t i, std::size_t) {
+    append(out, 0xDC00 + static_cast<unsigned char>(b[i]));
+    return std::size_t{1};
+  });
 }
 
 std::string unescape_surrogates(std::string_view s) {
