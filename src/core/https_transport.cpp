@@ -7,33 +7,29 @@
 #include <memory>
 #include <system_error>
 
+#include "curl_library.hpp"
 #include "errors.hpp"
 
 namespace quillon {
 namespace {
 
-void init_curl_once() {
-  static const CURLcode status = curl_global_init(CURL_GLOBAL_DEFAULT);
-  if (status != CURLE_OK) throw Error(ErrorKind::transport, std::string("Cannot start libcurl: ") + curl_easy_strerror(status));
-}
-
 struct EasyDeleter {
-  void operator()(CURL* h) const { curl_easy_cleanup(h); }
+  void operator()(CURL* h) const { curl_library().easy_cleanup(h); }
 };
 struct MultiDeleter {
-  void operator()(CURLM* h) const { curl_multi_cleanup(h); }
+  void operator()(CURLM* h) const { curl_library().multi_cleanup(h); }
 };
 struct SlistDeleter {
-  void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+  void operator()(curl_slist* l) const { curl_library().slist_free_all(l); }
 };
 
 // Keeps the easy handle in the multi handle for as long as the transfer runs.
 class Attached {
  public:
   Attached(CURLM* multi, CURL* easy) : multi_(multi), easy_(easy) {
-    if (curl_multi_add_handle(multi, easy) != CURLM_OK) throw Error(ErrorKind::transport, "Cannot start the request");
+    if (curl_library().multi_add_handle(multi, easy) != CURLM_OK) throw Error(ErrorKind::transport, "Cannot start the request");
   }
-  ~Attached() { curl_multi_remove_handle(multi_, easy_); }
+  ~Attached() { curl_library().multi_remove_handle(multi_, easy_); }
   Attached(const Attached&) = delete;
   Attached& operator=(const Attached&) = delete;
 
@@ -59,7 +55,7 @@ size_t write_body(char* data, size_t size, size_t count, void* user) {
     if (!sink->reserved) {
       sink->reserved = true;
       curl_off_t announced = -1;
-      if (curl_easy_getinfo(sink->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
+      if (curl_library().easy_getinfo(sink->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
           announced > 0) {
         constexpr curl_off_t cap = curl_off_t{1} << 30;
         sink->body.reserve(static_cast<size_t>(announced < cap ? announced : cap));
@@ -101,26 +97,27 @@ std::string checked_url(const std::string& url) {
 }
 
 void set(CURL* easy, CURLoption option, auto value) {
-  CURLcode status = curl_easy_setopt(easy, option, value);
-  if (status != CURLE_OK) throw Error(ErrorKind::transport, std::string("Cannot set up the request: ") + curl_easy_strerror(status));
+  CURLcode status = curl_library().easy_setopt(easy, option, value);
+  if (status != CURLE_OK) throw Error(ErrorKind::transport, std::string("Cannot set up the request: ") + curl_library().easy_strerror(status));
 }
 
 }  // namespace
 
-CurlTransport::CurlTransport() { init_curl_once(); }
+// libcurl (and with it TLS) starts on the first request, so that --help and
+// usage errors stay quick.
+CurlTransport::CurlTransport() = default;
 
 std::string CurlTransport::post(const std::string& url, const std::string& form_body,
                                 const std::function<void()>& check_interrupt) {
-  init_curl_once();
   const std::string target = checked_url(url);
-  std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
-  std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
+  std::unique_ptr<CURL, EasyDeleter> easy(curl_library().easy_init());
+  std::unique_ptr<CURLM, MultiDeleter> multi(curl_library().multi_init());
   if (!easy || !multi) throw Error(ErrorKind::transport, "Cannot start libcurl");
 
   std::unique_ptr<curl_slist, SlistDeleter> headers(
-      curl_slist_append(nullptr, "Content-Type: application/x-www-form-urlencoded"));
+      curl_library().slist_append(nullptr, "Content-Type: application/x-www-form-urlencoded"));
   // No "Expect: 100-continue" round trip before the body.
-  if (!headers || !curl_slist_append(headers.get(), "Expect:")) throw std::bad_alloc();
+  if (!headers || !curl_library().slist_append(headers.get(), "Expect:")) throw std::bad_alloc();
 
   Sink sink(easy.get());
   char reason[CURL_ERROR_SIZE] = {0};
@@ -149,25 +146,25 @@ std::string CurlTransport::post(const std::string& url, const std::string& form_
     Attached attached(multi.get(), h);
     for (;;) {
       int running = 0;
-      CURLMcode m = curl_multi_perform(multi.get(), &running);
-      if (m != CURLM_OK) throw Error(ErrorKind::transport, "Cannot reach " + url + ": " + curl_multi_strerror(m));
+      CURLMcode m = curl_library().multi_perform(multi.get(), &running);
+      if (m != CURLM_OK) throw Error(ErrorKind::transport, "Cannot reach " + url + ": " + curl_library().multi_strerror(m));
       if (running == 0) break;
       // Wakes at least every 100 ms so an interrupt is noticed promptly even
       // while the server sends nothing.
-      m = curl_multi_poll(multi.get(), nullptr, 0, 100, nullptr);
-      if (m != CURLM_OK) throw Error(ErrorKind::transport, "Cannot reach " + url + ": " + curl_multi_strerror(m));
+      m = curl_library().multi_poll(multi.get(), nullptr, 0, 100, nullptr);
+      if (m != CURLM_OK) throw Error(ErrorKind::transport, "Cannot reach " + url + ": " + curl_library().multi_strerror(m));
       if (check_interrupt) check_interrupt();
     }
     int queued = 0;
-    while (CURLMsg* msg = curl_multi_info_read(multi.get(), &queued)) {
+    while (CURLMsg* msg = curl_library().multi_info_read(multi.get(), &queued)) {
       if (msg->msg == CURLMSG_DONE && msg->easy_handle == h) result = msg->data.result;
     }
   }
   if (sink.failure) std::rethrow_exception(sink.failure);
   if (result != CURLE_OK) {
-    std::string message = "Cannot reach " + url + ": " + (reason[0] != '\0' ? reason : curl_easy_strerror(result));
+    std::string message = "Cannot reach " + url + ": " + (reason[0] != '\0' ? reason : curl_library().easy_strerror(result));
     long os_errno = 0;
-    if (curl_easy_getinfo(h, CURLINFO_OS_ERRNO, &os_errno) == CURLE_OK && os_errno != 0)
+    if (curl_library().easy_getinfo(h, CURLINFO_OS_ERRNO, &os_errno) == CURLE_OK && os_errno != 0)
       message += " (" + std::generic_category().message(static_cast<int>(os_errno)) + ")";
     throw Error(ErrorKind::transport, message);
   }
