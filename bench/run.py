@@ -466,7 +466,7 @@ def main():
     parser = argparse.ArgumentParser(description="Benchmarks of the program against the host stack.")
     parser.add_argument("--build", default="build/dev", help="the CMake build directory")
     parser.add_argument("--runs", type=int, default=5, help="runs per contender (at least 5 for the targets)")
-    parser.add_argument("--host-runs-100mb", type=int, default=2,
+    parser.add_argument("--host-runs-100mb", type=int, default=3,
                         help="runs of the host stack on the 100 MB answer (about 35 s each)")
     parser.add_argument("--quick", action="store_true", help="skip the 100 MB answer and use 3 runs")
     parser.add_argument("--only", nargs="*", choices=["answers", "run", "startup"],
