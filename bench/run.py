@@ -212,8 +212,8 @@ def write_configs(directory: Path):
         (directory / f"query_{i:02d}.cfg").write_text("\n".join(lines) + "\n")
 
 
-def start_controller(stock):
-    script = ROOT / "tools" / "sim_controller.py" if stock else ROOT / "bench" / "sim_nodelay.py"
+def start_controller():
+    script = ROOT / "tools" / "sim_controller.py"
     proc = subprocess.Popen([sys.executable, str(script), "--print-address",
                              "--lifetime", "1200", "--user", f"admin:{PASSWORD}"],
                             stdout=subprocess.PIPE, text=True)
@@ -224,10 +224,10 @@ def start_controller(stock):
     return proc, address
 
 
-def whole_run_benchmark(build, runs, module_env, stock_controller):
+def whole_run_benchmark(build, runs, module_env):
     configs = ROOT / "bench" / "data" / "configs"
     write_configs(configs)
-    controller, address = start_controller(stock_controller)
+    controller, address = start_controller()
     url = f"https://{address}/v1/api"
     login = ["--controller_ip", address, "--username", "admin", "--password", PASSWORD, "--config_dir",
              str(configs)]
@@ -389,16 +389,13 @@ def answer_tables(results):
                              "reference point, not the same work."]
 
 
-def whole_run_table(series, stock_controller):
+def whole_run_table(series):
     lines = ["## 2. Whole run: 50 configuration files against the simulated controller (loopback HTTPS)", "",
              f"Each run makes {REQUESTS_PER_RUN} requests, each on a new TLS connection. The floor is a bare loop "
              "of the same number of fresh-connection login POSTs, with no configuration reading, decoding or "
              "printing. Outputs of the three programs are compared on every run.", "",
-             "The controller is " + ("tools/sim_controller.py as it is (its answers stall about 40 ms each on "
-                                     "Nagle's algorithm and delayed acknowledgements)." if stock_controller else
-                                     "tools/sim_controller.py with TCP_NODELAY on its connections "
-                                     "(bench/sim_nodelay.py): the stock one stalls each answer about 40 ms on "
-                                     "Nagle's algorithm, which would hide everything else."), "",
+             "The controller is tools/sim_controller.py (TCP_NODELAY on its connections, so answers do not "
+             "wait for delayed acknowledgements).", "",
              "| contender | runs | wall s | CPU s | peak RSS MB | x vs native | over floor (libcurl) |",
              "|---|---:|---:|---:|---:|---:|---:|"]
     by_name = {s.name: s for s in series}
@@ -471,8 +468,6 @@ def main():
     parser.add_argument("--quick", action="store_true", help="skip the 100 MB answer and use 3 runs")
     parser.add_argument("--only", nargs="*", choices=["answers", "run", "startup"],
                         default=["answers", "run", "startup"])
-    parser.add_argument("--stock-controller", action="store_true",
-                        help="whole run against tools/sim_controller.py as it is (Nagle stalls included)")
     parser.add_argument("--out", default=str(ROOT / "bench" / "results.md"))
     args = parser.parse_args()
     build = (ROOT / args.build).resolve() if not Path(args.build).is_absolute() else Path(args.build)
@@ -503,8 +498,8 @@ def main():
         answers = answer_benchmark(build, paths, runs, host_runs_for)
         sections += answer_tables(answers) + [""]
     if "run" in args.only:
-        run_series = whole_run_benchmark(build, runs, module_env, args.stock_controller)
-        sections += whole_run_table(run_series, args.stock_controller) + [""]
+        run_series = whole_run_benchmark(build, runs, module_env)
+        sections += whole_run_table(run_series) + [""]
     if "startup" in args.only:
         startup = startup_benchmark(build, max(30, runs), module_env)
         sections += startup_table(startup) + [""]
