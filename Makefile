@@ -48,10 +48,19 @@ fuzz: deps
 	  test $${PIPESTATUS[0]} -eq 0 || exit 1; \
 	done
 
-# The package as a user gets it: pip install . and the console script.
+# The package as a user gets it: pip install . and the console script; also
+# on Python 3.10 when one is installed, in a virtual environment of its own.
+PYTHON310 ?= $(firstword $(wildcard /root/.pyenv/versions/3.10*/bin/python3.10) $(shell command -v python3.10 2>/dev/null))
 install-check:
 	$(PYTHON) -m pip install -q --no-build-isolation .
 	cd /tmp && env -u PYTHONPATH $(PYTHON) -m pytest -q -p no:cacheprovider $(CURDIR)/tests/install
+	@if [ -n "$(PYTHON310)" ] && $(PYTHON310) -c 'import venv' 2>/dev/null; then \
+	  echo "== also on $$($(PYTHON310) --version)"; \
+	  rm -rf build/venv310 && $(PYTHON310) -m venv build/venv310 && \
+	  build/venv310/bin/pip install -q pytest . && \
+	  (cd /tmp && env -u PYTHONPATH PATH=$(CURDIR)/build/venv310/bin:$$PATH \
+	    $(CURDIR)/build/venv310/bin/python -m pytest -q -p no:cacheprovider $(CURDIR)/tests/install); \
+	fi
 
 demo: build
 	$(PYTHON) tools/demo.py $(BUILD)
