@@ -21,7 +21,7 @@ missing=$($PY - <<'PYEOF'
 import importlib.util
 mods = {"nanobind": "nanobind>=2.0", "scikit_build_core": "scikit-build-core>=0.10",
         "pytest": "pytest", "hypothesis": "hypothesis", "requests": "requests"}
-print(" ".join(spec for mod, spec in mods.items() if importlib.util.find_spec(mod) is None))
+print(" ".join(req for mod, req in mods.items() if importlib.util.find_spec(mod) is None))
 PYEOF
 )
 if [ -n "$missing" ]; then
