@@ -97,3 +97,18 @@ def test_functions_take_their_arguments_by_name(sim, tmp_path):
     assert quillon.norvane_api(config_file=str(tmp_path / "q.cfg"), config_dir=str(tmp_path), password=SIM_USERS["admin"],
                                username="admin", controller_ip=sim.address) is True
     assert quillon.filter_results(filters=["a"], results={"a": 1}) == 1
+
+
+@pytest.mark.parametrize("text", ["é" * 70000, "\U0001F600" * 40000, ("a" + "€" * 3) * 30000],
+                         ids=["two-byte", "four-byte", "mixed"])
+def test_large_non_ascii_results_reach_the_stream_whole(sim, tmp_path, monkeypatch, capsys, text):
+    # Results are written in chunks; characters split between two chunks must arrive whole.
+    from conftest import SIM_USERS
+    (tmp_path / "a.cfg").write_text("[default]\nfilters = results\n[norvane]\naction = big\n")
+    sim.script({"results": [text, {"k": text}]}, action="big")
+    stream = io.StringIO()
+    monkeypatch.setattr(quillon.pp, "_stream", stream)
+    monkeypatch.setattr("sys.argv", ["quillon", "--controller_ip", sim.address, "--password", SIM_USERS["admin"],
+                                     "--config_dir", str(tmp_path)])
+    quillon.main()
+    assert stream.getvalue() == pprint.PrettyPrinter(width=200).pformat([text, {"k": text}]) + "\n"
