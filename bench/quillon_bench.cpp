@@ -120,6 +120,7 @@ int run_answer(int argc, char** argv) {
 
     auto t1 = Clock::now();
     quillon::json::Document document = quillon::json::decode_buffer(buffer);
+    std::string().swap(buffer);  // as the program does: values hold copies, the body can go
     double decode_s = seconds_since(t1);
 
     auto t2 = Clock::now();
