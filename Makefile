@@ -52,6 +52,9 @@ fuzz: deps
 # on Python 3.10 when one is installed, in a virtual environment of its own.
 PYTHON310 ?= $(firstword $(wildcard /root/.pyenv/versions/3.10*/bin/python3.10) $(shell command -v python3.10 2>/dev/null))
 install-check:
+	rm -rf build/install-check && cmake --install $(BUILD) --prefix $(CURDIR)/build/install-check > /dev/null
+	@# The linked program finds the configuration directory installed beside the real one.
+	build/install-check/bin/quillon --controller_ip 127.0.0.1:1 --password x 2>&1 | grep -q "Cannot reach https://127.0.0.1:1/v1/api"
 	$(PYTHON) -m pip install -q --no-build-isolation .
 	cd /tmp && env -u PYTHONPATH $(PYTHON) -m pytest -q -p no:cacheprovider $(CURDIR)/tests/install
 	@if [ -n "$(PYTHON310)" ] && $(PYTHON310) -c 'import venv' 2>/dev/null; then \
