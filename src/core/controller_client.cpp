@@ -73,27 +73,24 @@ std::string ControllerClient::post(const std::string& url, const std::string& bo
 json::Document ControllerClient::get_norvane_cid(const std::string& controller_ip, const std::string& username,
                                                  const std::string& password) {
   std::string url = controller_api_url(controller_ip);
-  json::Arena form_arena;
   const FormField form[] = {
       {"action", json::Value::text("login")},
       {"username", json::Value::text(username)},
       {"password", json::Value::text(password)},
   };
   std::string answer = post(url, encode_form(form));
-  json::Document cid;
   try {
     json::Document doc = json::decode_buffer(answer);
-    const json::Value* found = doc.root.is_object() ? doc.root.find("CID") : nullptr;
-    if (found != nullptr) {
-      cid.root = *found;
-      cid.arena = std::move(doc.arena);
-      return cid;
+    if (const json::Value* found = doc.root.is_object() ? doc.root.find("CID") : nullptr) {
+      doc.root = *found;  // the CID, with the arena it points into
+      return doc;
     }
   } catch (const Error& e) {
     if (e.kind() != ErrorKind::json_decode) throw;
   }
   front_end_.print("Login failed\n");
   front_end_.exit(1);
+  __builtin_unreachable();  // exit() never returns
 }
 
 json::Document ControllerClient::norvane_api(const std::string& controller_ip, const std::string& username,
