@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "repr.hpp"
@@ -137,6 +138,35 @@ struct Measure {
   }
 };
 
+// The records of an answer repeat the same keys, and the decoder and the
+// filter store each key's text once, so an object whose keys are the very
+// same strings as a recent object's can share that object's sorted order.
+class RecentKeyOrders {
+ public:
+  const std::size_t* find(std::span<const Member> members) const {
+    for (const Entry& e : entries_)
+      if (e.members.size() == members.size() && !members.empty() && same_keys(e.members, members)) return &e.begin;
+    return nullptr;
+  }
+  void remember(std::span<const Member> members, std::size_t begin) {
+    entries_[next_] = {members, begin};
+    next_ = (next_ + 1) % entries_.size();
+  }
+
+ private:
+  struct Entry {
+    std::span<const Member> members;
+    std::size_t begin = 0;
+  };
+  static bool same_keys(std::span<const Member> a, std::span<const Member> b) {
+    for (std::size_t i = 0; i < a.size(); ++i)
+      if (a[i].key.data() != b[i].key.data() || a[i].key.size() != b[i].key.size()) return false;
+    return true;
+  }
+  std::array<Entry, 4> entries_{};
+  std::size_t next_ = 0;
+};
+
 Measure measure_tree(const Value& root) {
   Measure m;
   if (!is_container(root)) return m;
@@ -148,13 +178,21 @@ Measure measure_tree(const Value& root) {
   };
   std::vector<Frame> stack;
   std::string scratch;
+  RecentKeyOrders recent;
   // Numbers and sorts a container; true when it is empty (finished at once).
   auto open = [&](const Value& v) -> bool {
     std::size_t id = m.containers.size();
     m.containers.push_back({2, m.order.size()});
     if (v.is_object()) {
       auto members = v.members();
+      if (const std::size_t* known = recent.find(members)) {
+        m.containers.back().order_begin = *known;
+        if (v.size() == 0) return true;
+        stack.push_back({&v, id, 0, 2 + 2 * (static_cast<std::uint64_t>(v.size()) - 1)});
+        return false;
+      }
       std::size_t begin = m.order.size();
+      recent.remember(members, begin);
       for (std::uint32_t i = 0; i < members.size(); ++i) m.order.push_back(i);
       // WTF-8 byte order is code-point order, lone surrogates included.
       auto by_key = [&](std::uint32_t a, std::uint32_t b) { return members[a].key < members[b].key; };

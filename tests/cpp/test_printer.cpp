@@ -73,3 +73,20 @@ TEST(Printer, HandsOverBoundedPiecesAsItGoes) {
   }
   EXPECT_EQ(joined, quillon::pretty_format(v) + "\n");
 }
+
+// Objects whose keys are the very same strings share a sorted order; one
+// with the same strings in another order must still be sorted on its own.
+TEST(Printer, ObjectsSharingKeyStringsSortEachOnItsOwnOrder) {
+  static const std::string a = "a", b = "b", c = "c";
+  Arena arena;
+  std::vector<Value> records;
+  const std::vector<std::vector<std::pair<const std::string*, int>>> layouts = {
+      {{&b, 1}, {&a, 2}}, {{&a, 3}, {&b, 4}}, {{&b, 5}, {&a, 6}}, {{&c, 7}, {&a, 8}}, {{&b, 9}, {&a, 10}}};
+  for (const auto& layout : layouts) {
+    std::vector<Member> members;
+    for (const auto& [key, n] : layout) members.push_back({*key, Value::integer(n)});
+    records.push_back(arena.copy_object(members));
+  }
+  EXPECT_EQ(quillon::pretty_format(arena.copy_array(records)),
+            "[{'a': 2, 'b': 1}, {'a': 3, 'b': 4}, {'a': 6, 'b': 5}, {'a': 8, 'c': 7}, {'a': 10, 'b': 9}]");
+}
