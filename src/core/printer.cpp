@@ -167,6 +167,22 @@ class RecentKeyOrders {
   std::size_t next_ = 0;
 };
 
+// Appends the member indices of `members` in key order.
+void append_sorted_order(std::span<const Member> members, std::vector<std::uint32_t>& order) {
+  std::size_t begin = order.size();
+  for (std::uint32_t i = 0; i < members.size(); ++i) order.push_back(i);
+  // WTF-8 byte order is code-point order, lone surrogates included.
+  auto by_key = [&](std::uint32_t a, std::uint32_t b) { return members[a].key < members[b].key; };
+  auto first = order.begin() + static_cast<std::ptrdiff_t>(begin);
+  if (members.size() <= 16) {
+    // Records are small objects: insertion sort beats the merge sort's set-up.
+    for (auto it = first + 1; it < order.end(); ++it)
+      for (auto j = it; j > first && by_key(*j, *(j - 1)); --j) std::iter_swap(j, j - 1);
+  } else {
+    std::stable_sort(first, order.end(), by_key);
+  }
+}
+
 Measure measure_tree(const Value& root) {
   Measure m;
   if (!is_container(root)) return m;
@@ -187,22 +203,9 @@ Measure measure_tree(const Value& root) {
       auto members = v.members();
       if (const std::size_t* known = recent.find(members)) {
         m.containers.back().order_begin = *known;
-        if (v.size() == 0) return true;
-        stack.push_back({&v, id, 0, 2 + 2 * (static_cast<std::uint64_t>(v.size()) - 1)});
-        return false;
-      }
-      std::size_t begin = m.order.size();
-      recent.remember(members, begin);
-      for (std::uint32_t i = 0; i < members.size(); ++i) m.order.push_back(i);
-      // WTF-8 byte order is code-point order, lone surrogates included.
-      auto by_key = [&](std::uint32_t a, std::uint32_t b) { return members[a].key < members[b].key; };
-      auto first = m.order.begin() + static_cast<std::ptrdiff_t>(begin);
-      if (members.size() <= 16) {
-        // Records are small objects: insertion sort beats the merge sort's set-up.
-        for (auto it = first + 1; it < m.order.end(); ++it)
-          for (auto j = it; j > first && by_key(*j, *(j - 1)); --j) std::iter_swap(j, j - 1);
       } else {
-        std::stable_sort(first, m.order.end(), by_key);
+        recent.remember(members, m.order.size());
+        append_sorted_order(members, m.order);
       }
     }
     if (v.size() == 0) return true;
