@@ -9,6 +9,7 @@
 
 #include "curl_library.hpp"
 #include "errors.hpp"
+#include "json_decode.hpp"
 
 namespace quillon {
 namespace {
@@ -47,7 +48,8 @@ struct Sink {
 };
 
 // Grows the body geometrically (std::string does); reserves the announced
-// length once, within reason, so a large answer is not copied repeatedly.
+// length once, within reason, so a large answer is not copied repeatedly,
+// with the decoder's padding to spare so that it decodes in place.
 size_t write_body(char* data, size_t size, size_t count, void* user) {
   auto* sink = static_cast<Sink*>(user);
   size_t n = size * count;
@@ -58,7 +60,7 @@ size_t write_body(char* data, size_t size, size_t count, void* user) {
       if (curl_library().easy_getinfo(sink->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
           announced > 0) {
         constexpr curl_off_t cap = curl_off_t{1} << 30;
-        sink->body.reserve(static_cast<size_t>(announced < cap ? announced : cap));
+        sink->body.reserve(static_cast<size_t>(announced < cap ? announced : cap) + json::padding_bytes);
       }
     }
     sink->body.append(data, n);

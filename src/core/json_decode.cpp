@@ -16,6 +16,8 @@ namespace {
 
 namespace od = simdjson::ondemand;
 
+static_assert(padding_bytes >= simdjson::SIMDJSON_PADDING);
+
 constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
 
 // The parser keeps its buffers between answers; one much larger than usual
@@ -112,8 +114,8 @@ class FastDecoder {
       od::field f;
       check((*it).get(f));
       const char* raw_key = f.key().raw();
-      std::string_view k;
-      if (f.unescaped_key().get(k)) {
+      std::string_view k = plain_text(raw_key);
+      if (k.data() == nullptr && f.unescaped_key().get(k)) {
         // Lone surrogates and the like: the key lives in the arena.
         scratch_.clear();
         detail::read_string(text_, position(raw_key), scratch_);
@@ -174,13 +176,33 @@ class FastDecoder {
     }
   }
 
-  // Unescapes a string straight into the arena. The token (which runs to
-  // the next structural character) bounds the text's length.
+  // The text of the string whose opening quote is just before `p`, as a
+  // view into the answer itself when it holds no escapes (the answer is
+  // kept alive with the values); a null view otherwise.
+  static std::string_view plain_text(const char* p) {
+    const char* end = p;
+    while (*end != '"' && *end != '\\') ++end;
+    if (*end == '\\') return {};
+    return {p, static_cast<std::size_t>(end - p)};
+  }
+
+  // Length of the string's escaped form, from `p` (just after the opening
+  // quote) to the closing quote: a bound on its unescaped length.
+  static std::size_t escaped_length(const char* p) {
+    const char* end = p;
+    while (*end != '"') end += *end == '\\' ? 2 : 1;
+    return static_cast<std::size_t>(end - p);
+  }
+
+  // Strings without escapes are views into the answer; the others are
+  // unescaped straight into the arena.
   std::string_view text(od::value& v) {
-    std::string_view token = v.raw_json_token();
     od::raw_json_string raw;
     check(v.get_raw_json_string().get(raw));
-    std::uint8_t* dst = reserve_text(token.size() + simdjson::SIMDJSON_PADDING);
+    const char* p = raw.raw();
+    std::string_view plain = plain_text(p);
+    if (plain.data() != nullptr) return plain;
+    std::uint8_t* dst = reserve_text(escaped_length(p) + simdjson::SIMDJSON_PADDING);
     std::string_view s;
     if (parser_.unescape(raw, dst).get(s) == simdjson::SUCCESS) {
       text_next_ = reinterpret_cast<char*>(dst);
@@ -188,7 +210,7 @@ class FastDecoder {
     }
     // Lone surrogates: the host keeps them.
     scratch_.clear();
-    detail::read_string(text_, position(token.data()) + 1, scratch_);
+    detail::read_string(text_, position(p), scratch_);
     return arena_.copy(scratch_);
   }
 
@@ -210,7 +232,7 @@ class FastDecoder {
     std::size_t start = position(token.data());
     std::string_view within = text_.substr(0, start + token.size());
     Value out;
-    std::size_t end = detail::read_scalar(within, start, arena_, out);
+    std::size_t end = detail::read_scalar(within, start, out);
     if (detail::skip_space(within, end) != within.size()) throw JsonDecodeError("Expecting ',' delimiter", end);
     builder_.add(out);
   }
@@ -236,21 +258,20 @@ Value decode_scalar_root(std::string_view text, std::size_t pos, Arena& arena) {
     pos = detail::read_string(text, pos + 1, s);
     out = Value::text(arena.copy(s));
   } else {
-    pos = detail::read_scalar(text, pos, arena, out);
+    pos = detail::read_scalar(text, pos, out);
   }
   if (detail::skip_space(text, pos) != text.size()) throw JsonDecodeError("Extra data", detail::skip_space(text, pos));
   return out;
 }
 
 // `text` is valid UTF-8 with `padded` bytes readable from its start
-// (at least its size plus the parser's padding).
-Document decode_valid(std::string_view text, std::size_t padded) {
-  Document doc;
+// (at least its size plus the parser's padding); it lives in `doc`'s arena.
+void decode_valid(Document& doc, std::string_view text, std::size_t padded) {
   std::size_t first = detail::skip_space(text, 0);
   if (first == text.size()) throw JsonDecodeError("Expecting value", first);
   if (text[first] != '[' && text[first] != '{') {
     doc.root = decode_scalar_root(text, first, doc.arena);
-    return doc;
+    return;
   }
   od::parser& parser = shared_parser();
   // Our own depth limit comes first; the parser's must not be reached.
@@ -269,44 +290,38 @@ Document decode_valid(std::string_view text, std::size_t padded) {
   if (auto error = parser.iterate(text.data(), text.size(), padded).get(d))
     throw JsonDecodeError(std::string("Invalid JSON: ") + simdjson::error_message(error), 0);
   doc.root = FastDecoder(text, parser, doc.arena).run(d);
-  return doc;
-}
-
-// Positions are reported in the body's own bytes (after repair, in the
-// repaired text's).
-Document decode_at(std::string_view text, std::size_t padded, std::size_t offset) {
-  try {
-    return decode_valid(text, padded);
-  } catch (const JsonDecodeError& e) {
-    if (offset == 0) throw;
-    throw JsonDecodeError(e.reason(), e.position() + offset);
-  }
-}
-
-Document decode_repaired(std::string_view text, std::size_t offset) {
-  std::string repaired = unicode::repair_utf8(text);
-  std::size_t n = repaired.size();
-  repaired.resize(n + simdjson::SIMDJSON_PADDING);
-  return decode_at(std::string_view(repaired.data(), n), repaired.size(), offset);
 }
 
 }  // namespace
 
 Document decode(std::string_view body) {
-  std::size_t offset = body.starts_with(byte_order_mark) ? byte_order_mark.size() : 0;
-  std::string_view text = body.substr(offset);
-  if (!simdjson::validate_utf8(text.data(), text.size())) return decode_repaired(text, offset);
-  simdjson::padded_string copy(text);
-  return decode_at(std::string_view(copy.data(), copy.size()), copy.size() + simdjson::SIMDJSON_PADDING, offset);
+  std::string copy;
+  copy.reserve(body.size() + padding_bytes);
+  copy.assign(body);
+  return decode_buffer(copy);
 }
 
+// The values point into the answer's own bytes, so the buffer moves into
+// the document's arena rather than being copied. Positions are reported in
+// the body's own bytes (after repair, in the repaired text's).
 Document decode_buffer(std::string& buffer) {
-  std::size_t offset = std::string_view(buffer).starts_with(byte_order_mark) ? byte_order_mark.size() : 0;
-  std::size_t n = buffer.size();
-  if (!simdjson::validate_utf8(buffer.data() + offset, n - offset))
-    return decode_repaired(std::string_view(buffer).substr(offset), offset);
-  buffer.resize(n + simdjson::SIMDJSON_PADDING);
-  return decode_at(std::string_view(buffer.data() + offset, n - offset), buffer.size() - offset, offset);
+  const std::size_t offset = std::string_view(buffer).starts_with(byte_order_mark) ? byte_order_mark.size() : 0;
+  std::size_t start = offset;
+  if (!simdjson::validate_utf8(buffer.data() + offset, buffer.size() - offset)) {
+    buffer = unicode::repair_utf8(std::string_view(buffer).substr(offset));
+    start = 0;
+  }
+  const std::size_t n = buffer.size();
+  buffer.resize(n + padding_bytes);
+  Document doc;
+  const std::string& kept = doc.arena.keep(std::move(buffer));
+  try {
+    decode_valid(doc, std::string_view(kept.data() + start, n - start), kept.size() - start);
+  } catch (const JsonDecodeError& e) {
+    if (offset == 0) throw;
+    throw JsonDecodeError(e.reason(), e.position() + offset);
+  }
+  return doc;
 }
 
 }  // namespace quillon::json

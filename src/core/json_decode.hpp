@@ -15,14 +15,19 @@ namespace quillon::json {
 // the host's own recursion could be at risk.
 constexpr std::size_t max_depth = 10000;
 
+// Room a body needs beyond its last byte to be decoded in place: a buffer
+// reserved with this much to spare is never copied.
+constexpr std::size_t padding_bytes = 64;
+
 // Decodes an answer body as the host does: the bytes are UTF-8 whatever the
 // headers say, a leading byte-order mark is skipped, malformed sequences
 // become U+FFFD. Throws JsonDecodeError (with the byte position) on anything
 // the host rejects, junk after the document included.
 Document decode(std::string_view body);
 
-// The same, but uses `buffer`'s spare capacity as the parser's padding so
-// that a large body is not copied. Leaves `buffer`'s contents unspecified.
+// The same, but takes `buffer` over (its spare capacity serves as the
+// parser's padding) so that a large body is not copied: the values point
+// into it. Leaves `buffer` empty or unspecified.
 Document decode_buffer(std::string& buffer);
 
 }  // namespace quillon::json

@@ -113,7 +113,7 @@ std::size_t read_string(std::string_view text, std::size_t pos, std::string& out
   }
 }
 
-std::size_t read_scalar(std::string_view text, std::size_t pos, Arena& arena, Value& out) {
+std::size_t read_scalar(std::string_view text, std::size_t pos, Value& out) {
   constexpr double inf = std::numeric_limits<double>::infinity();
   const std::size_t start = pos;
   const std::size_t n = text.size();
@@ -184,7 +184,7 @@ std::size_t read_scalar(std::string_view text, std::size_t pos, Arena& arena, Va
         return pos;
       }
     }
-    out = Value::big_integer(arena.copy(token));
+    out = Value::big_integer(token);
     return pos;
   }
   double d = 0;

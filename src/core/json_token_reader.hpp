@@ -26,8 +26,9 @@ inline std::size_t skip_space(std::string_view text, std::size_t pos) {
 std::size_t read_string(std::string_view text, std::size_t pos, std::string& out);
 
 // Reads the number, NaN, Infinity, -Infinity, true, false or null at
-// text[pos] into `out` (big integers' digits go into `arena`); returns the
-// index after it. Anything else there is "Expecting value".
-std::size_t read_scalar(std::string_view text, std::size_t pos, Arena& arena, Value& out);
+// text[pos] into `out`; returns the index after it. A big integer's digits
+// are a view into `text`, which must outlive `out`. Anything else there is
+// "Expecting value".
+std::size_t read_scalar(std::string_view text, std::size_t pos, Value& out);
 
 }  // namespace quillon::json::detail

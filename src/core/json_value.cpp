@@ -57,10 +57,17 @@ Value Arena::copy_object(std::span<const Member> members) {
   return Value::object(p, members.size());
 }
 
+std::string& Arena::keep(std::string&& buffer) {
+  reserved_ += buffer.capacity();
+  return *kept_.emplace_back(std::make_unique<std::string>(std::move(buffer)));
+}
+
 void Arena::absorb(Arena&& other) {
   for (auto& c : other.chunks_) chunks_.push_back(std::move(c));
+  for (auto& k : other.kept_) kept_.push_back(std::move(k));
   reserved_ += other.reserved_;
   other.chunks_.clear();
+  other.kept_.clear();
   other.next_ = nullptr;
   other.left_ = 0;
   other.reserved_ = 0;

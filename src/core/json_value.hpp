@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -114,7 +115,9 @@ static_assert(sizeof(Value) == 16);
 inline std::span<const Member> Value::members() const { return {members_, size_}; }
 
 // Bump allocator for values. Chunks are never moved, so views into an arena
-// stay valid while the arena (or an arena that absorbed it) lives.
+// stay valid while the arena (or an arena that absorbed it) lives. It can
+// also keep a whole buffer alive, so that values may point into the text
+// they were decoded from instead of copying it.
 class Arena {
  public:
   Arena() = default;
@@ -131,6 +134,9 @@ class Arena {
   std::string_view copy(std::string_view s);
   Value copy_array(std::span<const Value> items);
   Value copy_object(std::span<const Member> members);
+  // Takes `buffer` over; the returned string (and views into its bytes)
+  // stays put for the arena's life.
+  std::string& keep(std::string&& buffer);
 
   // Takes over the chunks of `other`; values in it stay valid.
   void absorb(Arena&& other);
@@ -138,6 +144,7 @@ class Arena {
 
  private:
   std::vector<std::unique_ptr<std::byte[]>> chunks_;
+  std::vector<std::unique_ptr<std::string>> kept_;
   std::byte* next_ = nullptr;
   std::size_t left_ = 0;
   std::size_t chunk_size_ = 64 * 1024;

@@ -197,6 +197,28 @@ TEST(JsonDecode, LargeObjectsKeepFirstPositionAndLastValue) {
   EXPECT_EQ(doc.root.members()[300].key, "last");
 }
 
+TEST(JsonDecode, ValuesOutliveTheCallersBuffer) {
+  // Plain texts, keys and big integers point into the decoded body itself:
+  // the document must keep it, whatever the caller does with its buffer.
+  const std::string body = R"({"plain": "text", "esc\u0061ped": "a\nb", "big": -123456789012345678901234})";
+  const std::string expected = rendered(body);
+  Document from_view;
+  {
+    std::string temporary(body);
+    from_view = decode(temporary);
+    temporary.assign(body.size(), 'x');
+  }
+  std::string buffer(body);
+  buffer.reserve(body.size() + padding_bytes);
+  Document in_place = decode_buffer(buffer);
+  buffer.assign(body.size(), 'y');
+  for (const Document* doc : {&from_view, &in_place}) {
+    std::string out;
+    render(doc->root, out);
+    EXPECT_EQ(out, expected);
+  }
+}
+
 TEST(JsonDecode, ErrorsCarryTheBytePosition) {
   try {
     decode("\xEF\xBB\xBF[1, 2, x]");
