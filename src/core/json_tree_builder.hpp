@@ -38,15 +38,30 @@ class TreeBuilder {
  private:
   struct Frame {
     bool object = false;
+    std::uint64_t id = 0;      // objects opened later have larger ids
     std::size_t start = 0;     // first item or member on the scratch stack
     std::string_view key;      // this container's key in its parent object
     std::vector<std::uint32_t> index;  // hash index of a large object's members
   };
 
+  // Where a recently added key went: the canonical copy of the key, the
+  // object it was last added to and its position there. Each add of a key
+  // stamps its slot with the innermost open object, and only objects nested
+  // in an open one are opened after it; so a slot holding the key with an
+  // older object's id proves the key is not yet in the current object, and
+  // one with the current id says where it is. Anything else is looked up.
+  struct KeySlot {
+    std::string_view key;
+    std::uint64_t object = 0;
+    std::size_t position = 0;
+  };
+  static constexpr std::size_t not_found = SIZE_MAX;
+
   void open(bool object);
   void add_member(Frame& f, std::string_view key, Value v);
+  std::size_t find_member(const Frame& f, std::string_view key) const;
+  std::size_t append_member(Frame& f, std::string_view stored_key, Value v);
   void rebuild_index(Frame& f, std::size_t capacity);
-  std::string_view stored_key(std::string_view k);
 
   Arena& arena_;
   std::vector<Frame> frames_;  // frames_[0, depth_) are open; the rest are kept for reuse
@@ -55,9 +70,10 @@ class TreeBuilder {
   std::vector<Member> members_;
   std::string_view key_;
   Value root_;
-  // Recently stored keys: answers repeat the same few keys in every object,
-  // and storing each once keeps the arena small.
-  std::vector<std::string_view> recent_keys_;
+  std::uint64_t objects_opened_ = 0;
+  // Answers repeat the same few keys in every object: each is stored once,
+  // and its slot usually settles whether it repeats within an object.
+  std::vector<KeySlot> recent_keys_;
 };
 
 }  // namespace quillon::json

@@ -128,6 +128,11 @@ INSTANTIATE_TEST_SUITE_P(
         // Repeated keys: first position, last value.
         Case{"{\"a\":1,\"b\":2,\"a\":[3]}", "{\"a\":[3],\"b\":2}"},
         Case{"{\"a\":{\"x\":1},\"a\":{\"y\":2}}", "{\"a\":{\"y\":2}}"},
+        // ... also when a nested or earlier object used the same key in between,
+        // and when one spelling is escaped.
+        Case{"{\"a\":1,\"n\":{\"a\":2,\"a\":3},\"a\":4}", "{\"a\":4,\"n\":{\"a\":3}}"},
+        Case{"[{\"a\":1},{\"b\":2,\"a\":3,\"b\":4}]", "[{\"a\":1},{\"b\":4,\"a\":3}]"},
+        Case{"{\"a\":1,\"\\u0061\":2,\"b\":{\"\\u0061\":3},\"a\":5}", "{\"a\":5,\"b\":{\"a\":3}}"},
         // Byte-order mark, white space, invalid UTF-8.
         Case{"\xEF\xBB\xBF[1]", "[1]"}, Case{"\xEF\xBB\xBF\"x\"", "\"x\""}, Case{" \t\r\n{} \n", "{}"},
         Case{"[\"\xff\", \"a\xe2\x82\"]", "[\"\\xef\\xbf\\xbd\",\"a\\xef\\xbf\\xbd\"]"},
