@@ -1,20 +1,19 @@
-// Two passes, both iterative so that nesting depth is bounded by memory:
-//
-// 1. Measure: the flat width (in code points) of every array and object,
-//    each computed once from its children's, and the key order of every
-//    object. Containers are numbered in the order the layout meets them
-//    (pre-order, members in key order).
-// 2. Lay out: a container whose flat width fits in its room is written flat;
-//    otherwise it is opened and its elements are laid out one per line.
+// One pass over the value. A container is first written flat, on trial: the
+// trial gives up as soon as its width passes the room left on the line, and
+// the container is then opened and its elements laid out one per line. The
+// elements the trial completed are kept and copied back wherever they fit
+// their own line, so a record that just misses its line is not rendered twice.
 //
 // The host re-renders a subtree at every level it descends through; the
-// output is the same, but here each width is computed once and the text is
-// streamed out in buffered pieces.
+// output is the same, but here a trial costs at most about one line, and the
+// text is streamed out in buffered pieces. Every walk is iterative, so that
+// nesting depth is bounded by memory, not the stack.
 #include "printer.hpp"
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <vector>
 
@@ -28,6 +27,202 @@ using json::Kind;
 using json::Member;
 using json::Value;
 
+bool is_container(const Value& v) { return v.is_array() || v.is_object(); }
+
+// Bytes 10xxxxxx among `n`, eight at a time.
+std::int64_t continuation_bytes(const char* p, std::size_t n) {
+  constexpr std::uint64_t high_bits = 0x8080808080808080u, ones = 0x0101010101010101u;
+  std::int64_t count = 0;
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t x;
+    std::memcpy(&x, p + i, 8);
+    std::uint64_t flags = (x & ~(x << 1) & high_bits) >> 7;  // one per continuation byte
+    count += static_cast<std::int64_t>((flags * ones) >> 56);
+  }
+  for (; i < n; ++i) count += (static_cast<unsigned char>(p[i]) & 0xC0) == 0x80;
+  return count;
+}
+
+// Code points in UTF-8 bytes.
+std::int64_t width_of(const char* p, std::size_t n) { return static_cast<std::int64_t>(n) - continuation_bytes(p, n); }
+
+// The key orders of the open objects, on a stack. The records of an answer
+// repeat the same keys, and the decoder and the filter store each key's text
+// once, so an object whose keys are the very same strings as a recent
+// object's reuses that object's sorted order.
+class KeyOrders {
+ public:
+  // Pushes the member indices of `members` in key order; returns where they start.
+  std::size_t push(std::span<const Member> members) {
+    std::size_t begin = stack_.size();
+    for (const Recent& r : recent_) {
+      if (r.members.size() == members.size() && same_keys(r.members, members)) {
+        stack_.insert(stack_.end(), r.order.begin(), r.order.end());
+        return begin;
+      }
+    }
+    for (std::uint32_t i = 0; i < members.size(); ++i) stack_.push_back(i);
+    sort(members, stack_.begin() + static_cast<std::ptrdiff_t>(begin), stack_.end());
+    Recent& r = recent_[next_];
+    next_ = (next_ + 1) % recent_.size();
+    r.members = members;
+    r.order.assign(stack_.begin() + static_cast<std::ptrdiff_t>(begin), stack_.end());
+    return begin;
+  }
+  void pop_to(std::size_t begin) { stack_.resize(begin); }
+  std::size_t size() const { return stack_.size(); }
+  std::uint32_t operator[](std::size_t i) const { return stack_[i]; }
+
+ private:
+  struct Recent {
+    std::span<const Member> members;
+    std::vector<std::uint32_t> order;
+  };
+  static bool same_keys(std::span<const Member> a, std::span<const Member> b) {
+    for (std::size_t i = 0; i < a.size(); ++i)
+      if (a[i].key.data() != b[i].key.data() || a[i].key.size() != b[i].key.size()) return false;
+    return !a.empty();
+  }
+  static void sort(std::span<const Member> members, std::vector<std::uint32_t>::iterator first,
+                   std::vector<std::uint32_t>::iterator last) {
+    // WTF-8 byte order is code-point order, lone surrogates included.
+    auto by_key = [&](std::uint32_t a, std::uint32_t b) { return members[a].key < members[b].key; };
+    if (last - first <= 16) {
+      // Records are small objects: insertion sort beats the merge sort's set-up.
+      for (auto it = first + 1; it < last; ++it)
+        for (auto j = it; j > first && by_key(*j, *(j - 1)); --j) std::iter_swap(j, j - 1);
+    } else {
+      std::stable_sort(first, last, by_key);
+    }
+  }
+
+  std::vector<std::uint32_t> stack_;
+  std::array<Recent, 4> recent_{};
+  std::size_t next_ = 0;
+};
+
+// The output buffer, written through raw pointers after one capacity check
+// per piece, and handed over in pieces of about `flush_size` bytes.
+class Output {
+ public:
+  static constexpr std::size_t flush_size = 64 * 1024;
+
+  explicit Output(const std::function<void(std::string_view)>& write) : write_(write) { buffer_.resize(flush_size + 4096); }
+
+  // A pointer to at least `n` writable bytes at the end; `commit` says how far they were used.
+  char* reserve(std::size_t n) {
+    if (buffer_.size() - size_ < n) buffer_.resize(std::max(2 * buffer_.size(), size_ + n));
+    return buffer_.data() + size_;
+  }
+  void commit(char* end) { size_ = static_cast<std::size_t>(end - buffer_.data()); }
+
+  void put(char c) {
+    *reserve(1) = c;
+    ++size_;
+  }
+  void put(std::string_view s) {
+    std::memcpy(reserve(s.size()), s.data(), s.size());
+    size_ += s.size();
+  }
+  void put_line_break(std::int64_t indent) {
+    std::size_t n = static_cast<std::size_t>(indent);
+    char* p = reserve(n + 1);
+    *p = '\n';
+    std::memset(p + 1, ' ', n);
+    size_ += n + 1;
+  }
+  void put_scalar(const Value& v);
+  // "'key': "; returns its width.
+  std::int64_t put_key(std::string_view key);
+  void put_text(std::string_view s) { commit(repr::write_text(reserve(repr::max_text_bytes(s.size())), s)); }
+  // The same, but a long text goes out in slices, with the buffer handed over between them.
+  void put_text_streamed(std::string_view s);
+
+  std::size_t size() const { return size_; }
+  const char* data() const { return buffer_.data(); }
+  void truncate(std::size_t size) { size_ = size; }
+  void flush() {
+    if (size_ != 0) write_(std::string_view(buffer_.data(), size_));
+    size_ = 0;
+  }
+  void maybe_flush() {
+    if (size_ >= flush_size) flush();
+  }
+
+ private:
+  // Rendered keys by the identity of their text: objects of one shape share
+  // their key strings, so most keys are rendered once per print.
+  struct KeyText {
+    static constexpr std::size_t longest = 15;  // whose rendering fits `text`
+    const char* key = nullptr;
+    std::size_t size = SIZE_MAX;  // matches no key, the empty one at nullptr included
+    std::uint32_t bytes = 0;
+    std::int32_t width = 0;
+    char text[repr::max_text_bytes(longest) + 2];
+  };
+  static constexpr std::size_t key_slots = 256;
+
+  const std::function<void(std::string_view)>& write_;
+  std::string buffer_;
+  std::size_t size_ = 0;
+  std::vector<KeyText> keys_ = std::vector<KeyText>(key_slots);
+};
+
+std::int64_t Output::put_key(std::string_view key) {
+  if (key.size() > KeyText::longest) {
+    std::size_t before = size_;
+    put_text(key);
+    put(": ");
+    return width_of(buffer_.data() + before, size_ - before);
+  }
+  std::uintptr_t address = reinterpret_cast<std::uintptr_t>(key.data());
+  KeyText& k = keys_[((address * 0x9E3779B97F4A7C15u) >> 56) % key_slots];
+  if (k.key != key.data() || k.size != key.size()) {
+    char* end = repr::write_text(k.text, key);
+    *end++ = ':';
+    *end++ = ' ';
+    k.key = key.data();
+    k.size = key.size();
+    k.bytes = static_cast<std::uint32_t>(end - k.text);
+    k.width = static_cast<std::int32_t>(width_of(k.text, k.bytes));
+  }
+  std::memcpy(reserve(sizeof k.text), k.text, sizeof k.text);
+  size_ += k.bytes;
+  return k.width;
+}
+
+void Output::put_scalar(const Value& v) {
+  switch (v.kind()) {
+    case Kind::null: put("None"); break;
+    case Kind::boolean: put(v.as_bool() ? std::string_view("True") : std::string_view("False")); break;
+    case Kind::integer: commit(repr::write_integer(reserve(repr::max_integer_bytes), v.as_integer())); break;
+    case Kind::big_integer: put(v.as_chars()); break;
+    case Kind::real: commit(repr::write_real(reserve(repr::max_real_bytes), v.as_real())); break;
+    case Kind::text: put_text(v.as_chars()); break;
+    case Kind::array:
+    case Kind::object: break;
+  }
+}
+
+void Output::put_text_streamed(std::string_view s) {
+  constexpr std::size_t slice = 16 * 1024;
+  if (s.size() <= 4 * slice) {
+    put_text(s);
+    return;
+  }
+  const char quote = repr::quote_for(s);
+  put(quote);
+  while (!s.empty()) {
+    std::size_t n = std::min(slice, s.size());
+    while (n < s.size() && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) ++n;  // whole code points
+    commit(repr::write_text_body(reserve(repr::max_text_bytes(n)), s.substr(0, n), quote));
+    s.remove_prefix(n);
+    maybe_flush();
+  }
+  put(quote);
+}
+
 // Width of a quoted text, kept as parts so that two pieces can be joined:
 // which quote is used (and so whether apostrophes are escaped) depends on
 // the whole text.
@@ -36,426 +231,365 @@ struct TextWidth {
   std::uint64_t singles = 0;
   std::uint64_t doubles = 0;
 
-  std::uint64_t quoted() const {
+  std::int64_t quoted() const {
     bool double_quoted = singles != 0 && doubles == 0;
-    return 2 + plain + singles + doubles + (double_quoted ? 0 : singles);
+    return static_cast<std::int64_t>(2 + plain + singles + doubles + (double_quoted ? 0 : singles));
   }
-  TextWidth operator+(const TextWidth& o) const {
-    return {plain + o.plain, singles + o.singles, doubles + o.doubles};
+  TextWidth& operator+=(const TextWidth& o) {
+    plain += o.plain, singles += o.singles, doubles += o.doubles;
+    return *this;
   }
   bool empty() const { return plain == 0 && singles == 0 && doubles == 0; }
 };
 
-constexpr std::array<std::uint8_t, 128> ascii_widths = [] {
-  std::array<std::uint8_t, 128> w{};
-  for (int c = 0; c < 128; ++c) w[c] = (c < 0x20 || c == 0x7F) ? 4 : 1;
-  w['\t'] = w['\n'] = w['\r'] = w['\\'] = 2;
-  return w;
-}();
+// What cutting a text needs to know of an ASCII character, in one lookup.
+struct AsciiClass {
+  std::uint8_t width;  // inside the quotes; 0 for the quotes themselves
+  bool space;
+  bool line_break;
+};
 
-// Adds one code point (never a quote) to `w`.
-void add_char(TextWidth& w, char32_t cp) {
-  if (cp < 0x80) {
-    w.plain += ascii_widths[cp];
-  } else if (unicode::is_printable(cp)) {
-    w.plain += 1;
-  } else {
-    w.plain += cp <= 0xFF ? 4 : cp <= 0xFFFF ? 6 : 10;
-  }
+const std::array<AsciiClass, 128>& ascii_classes() {
+  static const std::array<AsciiClass, 128> classes = [] {
+    std::array<AsciiClass, 128> c{};
+    for (char32_t cp = 0; cp < 128; ++cp)
+      c[cp] = {static_cast<std::uint8_t>(cp == '\'' || cp == '"' ? 0 : repr::char_width(cp)), unicode::is_space(cp),
+               unicode::is_line_break(cp)};
+    return c;
+  }();
+  return classes;
 }
 
-// Adds the code point at `pos` and advances `pos`; returns the code point.
-char32_t measure_next(TextWidth& w, std::string_view s, std::size_t& pos) {
+struct Measured {
+  char32_t cp;
+  bool space;
+  bool line_break;
+};
+
+// Adds the code point at `pos` to `w` and advances `pos`.
+inline Measured measure_next(TextWidth& w, std::string_view s, std::size_t& pos,
+                             const std::array<AsciiClass, 128>& ascii) {
   unsigned char b = static_cast<unsigned char>(s[pos]);
   if (b < 0x80) {
     ++pos;
-    if (b == '\'')
-      ++w.singles;
-    else if (b == '"')
-      ++w.doubles;
-    else
-      w.plain += ascii_widths[b];
-    return b;
+    const AsciiClass& c = ascii[b];
+    w.plain += c.width;
+    w.singles += b == '\'';
+    w.doubles += b == '"';
+    return {b, c.space, c.line_break};
   }
   char32_t cp = unicode::next(s, pos);
-  add_char(w, cp);
-  return cp;
+  w.plain += repr::char_width(cp);
+  return {cp, unicode::is_space(cp), unicode::is_line_break(cp)};
 }
 
-TextWidth measure(std::string_view s) {
-  TextWidth w;
-  for (std::size_t pos = 0; pos < s.size();) measure_next(w, s, pos);
-  return w;
-}
-
-std::uint64_t scalar_width(const Value& v, std::string& scratch) {
-  switch (v.kind()) {
-    case Kind::null: return 4;
-    case Kind::boolean: return v.as_bool() ? 4 : 5;
-    case Kind::big_integer: return v.as_chars().size();
-    case Kind::text: return measure(v.as_chars()).quoted();
-    case Kind::integer:
-    case Kind::real:
-      scratch.clear();
-      if (v.kind() == Kind::integer)
-        repr::append_integer(scratch, v.as_integer());
-      else
-        repr::append_real(scratch, v.as_real());
-      return scratch.size();
-    case Kind::array:
-    case Kind::object: break;
-  }
-  return 0;
-}
-
-void append_scalar(std::string& out, const Value& v) {
-  switch (v.kind()) {
-    case Kind::null: out += "None"; break;
-    case Kind::boolean: out += v.as_bool() ? "True" : "False"; break;
-    case Kind::integer: repr::append_integer(out, v.as_integer()); break;
-    case Kind::big_integer: out += v.as_chars(); break;
-    case Kind::real: repr::append_real(out, v.as_real()); break;
-    case Kind::text: repr::append_text(out, v.as_chars()); break;
-    case Kind::array:
-    case Kind::object: break;
-  }
-}
-
-bool is_container(const Value& v) { return v.is_array() || v.is_object(); }
-
-struct Container {
-  std::uint64_t width;      // flat width in code points
-  std::size_t order_begin;  // objects: where their key order starts in `order`
+// Where a completed element of a trial lies: its key (objects) from `begin`
+// to `value`, its value from `value` to `end`.
+struct Piece {
+  std::size_t begin, value, end;
 };
-
-// Measured containers, numbered in layout order.
-struct Measure {
-  std::vector<Container> containers;
-  std::vector<std::uint32_t> order;  // member indices of each object, sorted by key
-
-  const Member& member(const Value& object, std::size_t id, std::size_t i) const {
-    return object.members()[order[containers[id].order_begin + i]];
-  }
-};
-
-// The records of an answer repeat the same keys, and the decoder and the
-// filter store each key's text once, so an object whose keys are the very
-// same strings as a recent object's can share that object's sorted order.
-class RecentKeyOrders {
- public:
-  const std::size_t* find(std::span<const Member> members) const {
-    for (const Entry& e : entries_)
-      if (e.members.size() == members.size() && !members.empty() && same_keys(e.members, members)) return &e.begin;
-    return nullptr;
-  }
-  void remember(std::span<const Member> members, std::size_t begin) {
-    entries_[next_] = {members, begin};
-    next_ = (next_ + 1) % entries_.size();
-  }
-
- private:
-  struct Entry {
-    std::span<const Member> members;
-    std::size_t begin = 0;
-  };
-  static bool same_keys(std::span<const Member> a, std::span<const Member> b) {
-    for (std::size_t i = 0; i < a.size(); ++i)
-      if (a[i].key.data() != b[i].key.data() || a[i].key.size() != b[i].key.size()) return false;
-    return true;
-  }
-  std::array<Entry, 4> entries_{};
-  std::size_t next_ = 0;
-};
-
-// Appends the member indices of `members` in key order.
-void append_sorted_order(std::span<const Member> members, std::vector<std::uint32_t>& order) {
-  std::size_t begin = order.size();
-  for (std::uint32_t i = 0; i < members.size(); ++i) order.push_back(i);
-  // WTF-8 byte order is code-point order, lone surrogates included.
-  auto by_key = [&](std::uint32_t a, std::uint32_t b) { return members[a].key < members[b].key; };
-  auto first = order.begin() + static_cast<std::ptrdiff_t>(begin);
-  if (members.size() <= 16) {
-    // Records are small objects: insertion sort beats the merge sort's set-up.
-    for (auto it = first + 1; it < order.end(); ++it)
-      for (auto j = it; j > first && by_key(*j, *(j - 1)); --j) std::iter_swap(j, j - 1);
-  } else {
-    std::stable_sort(first, order.end(), by_key);
-  }
-}
-
-Measure measure_tree(const Value& root) {
-  Measure m;
-  if (!is_container(root)) return m;
-  struct Frame {
-    const Value* value;
-    std::size_t id;
-    std::size_t next;
-    std::uint64_t width;
-  };
-  std::vector<Frame> stack;
-  std::string scratch;
-  RecentKeyOrders recent;
-  // Numbers and sorts a container; true when it is empty (finished at once).
-  auto open = [&](const Value& v) -> bool {
-    std::size_t id = m.containers.size();
-    m.containers.push_back({2, m.order.size()});
-    if (v.is_object()) {
-      auto members = v.members();
-      if (const std::size_t* known = recent.find(members)) {
-        m.containers.back().order_begin = *known;
-      } else {
-        recent.remember(members, m.order.size());
-        append_sorted_order(members, m.order);
-      }
-    }
-    if (v.size() == 0) return true;
-    stack.push_back({&v, id, 0, 2 + 2 * (static_cast<std::uint64_t>(v.size()) - 1)});
-    return false;
-  };
-  open(root);
-  while (!stack.empty()) {
-    Frame& f = stack.back();
-    const Value& v = *f.value;
-    if (f.next == v.size()) {
-      std::uint64_t width = f.width;
-      m.containers[f.id].width = width;
-      stack.pop_back();
-      if (!stack.empty()) stack.back().width += width;
-      continue;
-    }
-    const Value* child;
-    if (v.is_array()) {
-      child = &v.items()[f.next];
-    } else {
-      const Member& member = m.member(v, f.id, f.next);
-      f.width += measure(member.key).quoted() + 2;
-      child = &member.value;
-    }
-    ++f.next;  // `f` may move once a child is pushed
-    if (!is_container(*child))
-      f.width += scalar_width(*child, scratch);
-    else if (open(*child))
-      f.width += 2;  // nothing was pushed, so `f` is still valid
-  }
-  return m;
-}
+constexpr std::size_t incomplete = SIZE_MAX;
 
 class Printer {
  public:
-  Printer(const Measure& m, const std::function<void(std::string_view)>& write, int width)
-      : m_(m), write_(write), width_(width) {
-    out_.reserve(buffer_size + 4096);
-  }
+  Printer(const std::function<void(std::string_view)>& write, int width) : out_(write), width_(width) {}
 
   void print(const Value& root) {
     place(root, 0, 0, true);
-    while (!stack_.empty()) step();
-    out_ += '\n';
-    flush();
+    while (!open_.empty()) step();
+    out_.put('\n');
+    out_.flush();
   }
 
  private:
-  static constexpr std::size_t buffer_size = 64 * 1024;
-
+  // A container laid out one element per line. Its first `kept` elements
+  // have their flat text in `kept_` (from its failed trial).
   struct Frame {
     const Value* value;
-    std::size_t id;
+    std::size_t order;  // objects: where their key order starts in `orders_`
     std::size_t next;
     std::int64_t indent;          // of the elements
     std::int64_t last_allowance;  // of the last element
+    std::size_t pieces;           // first of its pieces in `kept_pieces_`
+    std::size_t kept;             // how many
+    std::size_t kept_text;        // where its text starts in `kept_`
   };
+  // A container inside a trial.
   struct Flat {
     const Value* value;
-    std::size_t id;
+    std::size_t order;
     std::size_t next;
   };
 
-  void flush() {
-    if (!out_.empty()) write_(out_);
-    out_.clear();
+  const Member& member(const Value& object, std::size_t order, std::size_t i) const {
+    return object.members()[orders_[order + i]];
   }
-  void maybe_flush() {
-    if (out_.size() >= buffer_size) flush();
+  const Value& element(const Value& v, std::size_t order, std::size_t i) const {
+    return v.is_array() ? v.items()[i] : member(v, order, i).value;
   }
 
   // Lays out `v` at column `indent` with `allowance` characters to follow it.
   void place(const Value& v, std::int64_t indent, std::int64_t allowance, bool top) {
-    std::int64_t room = width_ - indent - allowance;
+    const std::int64_t room = width_ - indent - allowance;
     if (is_container(v)) {
-      std::size_t id = next_id_;
-      if (static_cast<std::int64_t>(m_.containers[id].width) <= room) {
-        write_flat(v);
+      if (v.size() == 0) {
+        out_.put(v.is_array() ? "[]" : "{}");
         return;
       }
-      ++next_id_;
-      out_ += v.is_array() ? '[' : '{';
-      stack_.push_back({&v, id, 0, indent + 1, allowance + 1});
-    } else if (v.is_text() && static_cast<std::int64_t>(measure(v.as_chars()).quoted()) > room) {
-      write_text_broken(v.as_chars(), indent, allowance, top);
+      std::size_t order = v.is_object() ? orders_.push(v.members()) : 0;
+      std::size_t mark = out_.size();
+      trial_pieces_.clear();
+      if (write_flat(v, order, room)) {
+        if (v.is_object()) orders_.pop_to(order);
+      } else {
+        open(v, order, indent, allowance, keep_trial(mark));
+      }
+    } else if (v.is_text()) {
+      std::string_view s = v.as_chars();
+      // Its quoted width is at least a quarter of its bytes, plus the quotes.
+      if (static_cast<std::int64_t>(s.size() / 4 + 2) > room) {
+        write_text_broken(s, indent, allowance, top);
+      } else {
+        std::size_t mark = out_.size();
+        out_.put_text(s);
+        if (width_of(out_.data() + mark, out_.size() - mark) > room) {
+          out_.truncate(mark);
+          write_text_broken(s, indent, allowance, top);
+        }
+      }
     } else {
-      append_scalar(out_, v);
+      out_.put_scalar(v);
     }
-    maybe_flush();
+    out_.maybe_flush();
+  }
+
+  struct Kept {
+    std::size_t pieces = 0, count = 0, text = 0;
+  };
+
+  void open(const Value& v, std::size_t order, std::int64_t indent, std::int64_t allowance, Kept kept) {
+    out_.put(v.is_array() ? '[' : '{');
+    open_.push_back({&v, order, 0, indent + 1, allowance + 1, kept.pieces, kept.count, kept.text});
+  }
+
+  // Moves the completed elements of the failed trial written from `mark`
+  // into `kept_` and takes the trial back out of the output.
+  Kept keep_trial(std::size_t mark) {
+    Kept kept{kept_pieces_.size(), 0, kept_.size()};
+    while (!trial_pieces_.empty() && trial_pieces_.back().end == incomplete) trial_pieces_.pop_back();
+    if (!trial_pieces_.empty()) {
+      kept_.append(out_.data() + mark, trial_pieces_.back().end - mark);
+      for (Piece p : trial_pieces_)
+        kept_pieces_.push_back({p.begin - mark + kept.text, p.value - mark + kept.text, p.end - mark + kept.text});
+      kept.count = trial_pieces_.size();
+    }
+    out_.truncate(mark);
+    return kept;
   }
 
   // Writes the next element of the innermost open container.
   void step() {
-    Frame& f = stack_.back();
+    Frame& f = open_.back();
     const Value& v = *f.value;
     if (f.next == v.size()) {
-      out_ += v.is_array() ? ']' : '}';
-      stack_.pop_back();
+      out_.put(v.is_array() ? ']' : '}');
+      if (v.is_object()) orders_.pop_to(f.order);
+      kept_pieces_.resize(f.pieces);
+      kept_.resize(f.kept_text);
+      open_.pop_back();
       return;
     }
     if (f.next > 0) {
-      out_ += ",\n";
-      out_.append(static_cast<std::size_t>(f.indent), ' ');
+      out_.put(',');
+      out_.put_line_break(f.indent);
     }
-    std::int64_t allowance = f.next + 1 == v.size() ? f.last_allowance : 1;
+    const std::size_t i = f.next++;  // `f` may move once a child is opened
+    const std::int64_t allowance = i + 1 == v.size() ? f.last_allowance : 1;
     std::int64_t indent = f.indent;
-    const Value* child;
-    if (v.is_array()) {
-      child = &v.items()[f.next];
-    } else {
-      const Member& member = m_.member(v, f.id, f.next);
-      std::size_t before = out_.size();
-      repr::append_text(out_, member.key);
-      indent += static_cast<std::int64_t>(unicode::length(std::string_view(out_).substr(before))) + 2;
-      out_ += ": ";
-      child = &member.value;
+    const Value& child = element(v, f.order, i);
+    if (i < f.kept) {
+      const Piece p = kept_pieces_[f.pieces + i];
+      const char* kept = kept_.data();
+      indent += width_of(kept + p.begin, p.value - p.begin);
+      if (!is_container(child) && !child.is_text()) {
+        out_.put({kept + p.begin, p.end - p.begin});
+      } else if (width_of(kept + p.value, p.end - p.value) <= width_ - indent - allowance) {
+        out_.put({kept + p.begin, p.end - p.begin});
+      } else {
+        out_.put({kept + p.begin, p.value - p.begin});
+        // Known not to fit its line: no trial.
+        if (child.is_text()) {
+          write_text_broken(child.as_chars(), indent, allowance, false);
+        } else {
+          std::size_t order = child.is_object() ? orders_.push(child.members()) : 0;
+          open(child, order, indent, allowance, Kept{kept_pieces_.size(), 0, kept_.size()});
+        }
+      }
+      out_.maybe_flush();
+      return;
     }
-    ++f.next;  // `f` may move once a child is pushed
-    place(*child, indent, allowance, false);
+    if (v.is_object()) indent += out_.put_key(member(v, f.order, i).key);
+    place(child, indent, allowance, false);
   }
 
-  // The flat form of a container, members in key order.
-  void write_flat(const Value& root) {
-    std::vector<Flat>& stack = flat_stack_;
-    auto open = [&](const Value& v) {
-      std::size_t id = next_id_++;
-      if (v.size() == 0) {
-        out_ += v.is_array() ? "[]" : "{}";
-        return;
-      }
-      out_ += v.is_array() ? '[' : '{';
-      stack.push_back({&v, id, 0});
+  // The flat form of a nonempty container, members in key order, as long as
+  // its width stays within `room`; false when it does not. The completed
+  // elements of `root` are noted in `trial_pieces_`.
+  bool write_flat(const Value& root, std::size_t root_order, std::int64_t room) {
+    if (room < 3) return false;  // "[x]" is the narrowest
+    const std::size_t mark = out_.size();
+    std::size_t counted = mark;
+    std::int64_t continuation = 0;  // bytes in [mark, counted) that continue a code point
+    // Width so far at least, without counting what is new.
+    auto used = [&] { return static_cast<std::int64_t>(counted - mark) - continuation; };
+    auto too_wide = [&] {
+      std::size_t size = out_.size();
+      if (static_cast<std::int64_t>(size - mark) <= room) return false;
+      continuation += continuation_bytes(out_.data() + counted, size - counted);
+      counted = size;
+      return used() > room;
     };
-    open(root);
-    while (!stack.empty()) {
+    std::vector<Flat>& stack = flat_;
+    const std::size_t orders_size = orders_.size();
+    auto done = [&](bool fits) {
+      stack.clear();
+      orders_.pop_to(orders_size);
+      return fits;
+    };
+    out_.put(root.is_array() ? '[' : '{');
+    stack.push_back({&root, root_order, 0});
+    for (;;) {
       Flat& f = stack.back();
       const Value& v = *f.value;
       if (f.next == v.size()) {
-        out_ += v.is_array() ? ']' : '}';
+        out_.put(v.is_array() ? ']' : '}');
+        if (v.is_object() && stack.size() > 1) orders_.pop_to(f.order);
         stack.pop_back();
+        if (stack.empty()) return done(!too_wide());
+        if (stack.size() == 1) trial_pieces_.back().end = out_.size();
+        if (too_wide()) return done(false);
         continue;
       }
-      if (f.next > 0) out_ += ", ";
+      if (f.next > 0) out_.put(", ");
+      const bool top = stack.size() == 1;
+      if (top) trial_pieces_.push_back({out_.size(), out_.size(), incomplete});
       const Value* child;
       if (v.is_array()) {
         child = &v.items()[f.next];
       } else {
-        const Member& member = m_.member(v, f.id, f.next);
-        repr::append_text(out_, member.key);
-        out_ += ": ";
-        child = &member.value;
+        const Member& m = member(v, f.order, f.next);
+        if (static_cast<std::int64_t>(m.key.size() / 4 + 4) + used() > room) return done(false);
+        out_.put_key(m.key);
+        child = &m.value;
+        if (top) trial_pieces_.back().value = out_.size();
       }
-      ++f.next;
-      if (is_container(*child))
-        open(*child);
-      else
-        append_scalar(out_, *child);
-      maybe_flush();
+      ++f.next;  // `f` may move once a child is pushed
+      if (is_container(*child) && child->size() != 0) {
+        out_.put(child->is_array() ? '[' : '{');
+        stack.push_back({child, child->is_object() ? orders_.push(child->members()) : 0, 0});
+      } else {
+        // Bound what a trial can write past its room before it is measured.
+        std::size_t bytes = child->as_chars().size();
+        if ((child->is_text() && static_cast<std::int64_t>(bytes / 4 + 2) + used() > room) ||
+            (child->kind() == Kind::big_integer && static_cast<std::int64_t>(bytes) + used() > room))
+          return done(false);
+        if (is_container(*child))
+          out_.put(child->is_array() ? "[]" : "{}");
+        else
+          out_.put_scalar(*child);
+        if (top) trial_pieces_.back().end = out_.size();
+      }
+      if (too_wide()) return done(false);
     }
   }
 
   // A text too long for its room: cut at line ends, long lines into words
   // (non-space run plus the white space after it), packed greedily.
-  void write_text_broken(std::string_view s, std::int64_t indent, std::int64_t allowance, bool top) {
-    if (top) {
-      ++indent;
-      ++allowance;
-    }
-    const std::int64_t room = width_ - indent;
-    auto fits = [](const TextWidth& w, std::int64_t limit) { return static_cast<std::int64_t>(w.quoted()) <= limit; };
-    std::vector<std::string_view>& chunks = chunks_;
-    chunks.clear();
-    for (std::size_t line_begin = 0; line_begin < s.size();) {
-      TextWidth line_width;
-      std::size_t line_end = line_begin;
-      while (line_end < s.size()) {
-        char32_t cp = measure_next(line_width, s, line_end);
-        if (unicode::is_line_break(cp)) {
-          if (cp == '\r' && line_end < s.size() && s[line_end] == '\n') measure_next(line_width, s, line_end);
-          break;
-        }
-      }
-      const bool last_line = line_end == s.size();
-      std::string_view line = s.substr(line_begin, line_end - line_begin);
-      if (fits(line_width, room - (last_line ? allowance : 0))) {
-        chunks.push_back(line);
-      } else {
-        std::int64_t limit = room;
-        std::size_t current_begin = 0, current_end = 0;
-        TextWidth current;
-        for (std::size_t pos = 0; pos < line.size();) {
-          std::size_t part_begin = pos;
-          TextWidth part;
-          bool in_space = false;
-          while (pos < line.size()) {
-            std::size_t at = pos;
-            TextWidth one;
-            char32_t cp = measure_next(one, line, at);
-            bool space = unicode::is_space(cp);
-            if (in_space && !space) break;
-            in_space = in_space || space;
-            part = part + one;
-            pos = at;
-          }
-          if (pos == line.size() && last_line) limit -= allowance;
-          if (!fits(current + part, limit)) {
-            if (!current.empty()) chunks.push_back(line.substr(current_begin, current_end - current_begin));
-            current = part;
-            current_begin = part_begin;
-          } else {
-            current = current + part;
-          }
-          current_end = pos;
-        }
-        if (!current.empty()) chunks.push_back(line.substr(current_begin, current_end - current_begin));
-      }
-      line_begin = line_end;
-    }
-    if (chunks.size() <= 1) {
-      repr::append_text(out_, s);
-      return;
-    }
-    if (top) out_ += '(';
-    for (std::size_t i = 0; i < chunks.size(); ++i) {
-      if (i > 0) {
-        out_ += '\n';
-        out_.append(static_cast<std::size_t>(indent), ' ');
-      }
-      repr::append_text(out_, chunks[i]);
-      maybe_flush();
-    }
-    if (top) out_ += ')';
-  }
+  void write_text_broken(std::string_view s, std::int64_t indent, std::int64_t allowance, bool top);
 
-  const Measure& m_;
-  const std::function<void(std::string_view)>& write_;
+  Output out_;
   const std::int64_t width_;
-  std::string out_;
-  std::vector<Frame> stack_;
-  std::vector<Flat> flat_stack_;
+  KeyOrders orders_;
+  std::vector<Frame> open_;
+  std::vector<Flat> flat_;
+  std::vector<Piece> trial_pieces_;  // of the last trial, offsets into the output
+  std::string kept_;                 // elements of failed trials, for the open frames
+  std::vector<Piece> kept_pieces_;   // offsets into `kept_`
   std::vector<std::string_view> chunks_;
-  std::size_t next_id_ = 0;  // number of the next container the layout meets
 };
+
+void Printer::write_text_broken(std::string_view s, std::int64_t indent, std::int64_t allowance, bool top) {
+  if (top) {
+    ++indent;
+    ++allowance;
+  }
+  const std::int64_t room = width_ - indent;
+  const auto& ascii = ascii_classes();
+  std::vector<std::string_view>& chunks = chunks_;
+  chunks.clear();
+  for (std::size_t line_begin = 0; line_begin < s.size();) {
+    TextWidth line_width;
+    std::size_t line_end = line_begin;
+    while (line_end < s.size()) {
+      if (measure_next(line_width, s, line_end, ascii).line_break) {
+        if (s[line_end - 1] == '\r' && line_end < s.size() && s[line_end] == '\n') measure_next(line_width, s, line_end, ascii);
+        break;
+      }
+    }
+    const bool last_line = line_end == s.size();
+    std::string_view line = s.substr(line_begin, line_end - line_begin);
+    if (line_width.quoted() <= room - (last_line ? allowance : 0)) {
+      chunks.push_back(line);
+    } else {
+      std::int64_t limit = room;
+      std::size_t current_begin = 0, current_end = 0;
+      TextWidth current;
+      for (std::size_t pos = 0; pos < line.size();) {
+        std::size_t part_begin = pos;
+        TextWidth part;
+        bool in_space = false;
+        while (pos < line.size()) {
+          std::size_t at = pos;
+          TextWidth one;
+          bool space = measure_next(one, line, at, ascii).space;
+          if (in_space && !space) break;
+          in_space = in_space || space;
+          part += one;
+          pos = at;
+        }
+        if (pos == line.size() && last_line) limit -= allowance;
+        TextWidth joined = current;
+        joined += part;
+        if (joined.quoted() > limit) {
+          if (!current.empty()) chunks.push_back(line.substr(current_begin, current_end - current_begin));
+          current = part;
+          current_begin = part_begin;
+        } else {
+          current = joined;
+        }
+        current_end = pos;
+      }
+      if (!current.empty()) chunks.push_back(line.substr(current_begin, current_end - current_begin));
+    }
+    line_begin = line_end;
+  }
+  if (chunks.size() <= 1) {
+    out_.put_text_streamed(s);
+    return;
+  }
+  if (top) out_.put('(');
+  for (std::size_t i = 0; i < chunks.size(); ++i) {
+    if (i > 0) out_.put_line_break(indent);
+    out_.put_text_streamed(chunks[i]);
+    out_.maybe_flush();
+  }
+  if (top) out_.put(')');
+}
 
 }  // namespace
 
 void pretty_print(const json::Value& value, const std::function<void(std::string_view)>& write, int width) {
-  Measure m = measure_tree(value);
-  Printer printer(m, write, width);
+  Printer printer(write, width);
   printer.print(value);
 }
 

@@ -1,128 +1,253 @@
 #include "repr.hpp"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "unicode.hpp"
+#include "unicode_tables.hpp"
 
 namespace quillon::repr {
 
+char* write_integer(char* out, std::int64_t i) { return std::to_chars(out, out + max_integer_bytes, i).ptr; }
+
 void append_integer(std::string& out, std::int64_t i) {
-  char buf[24];
-  auto res = std::to_chars(buf, buf + sizeof buf, i);
-  out.append(buf, res.ptr);
+  char buf[max_integer_bytes];
+  out.append(buf, write_integer(buf, i));
 }
 
-void append_real(std::string& out, double d) {
+char* write_real(char* out, double d) {
+  auto put = [&out](std::string_view s) {
+    std::memcpy(out, s.data(), s.size());
+    out += s.size();
+  };
   if (std::isnan(d)) {
-    out += "nan";
-    return;
+    put("nan");
+    return out;
   }
-  if (std::signbit(d)) out += '-';
+  if (std::signbit(d)) *out++ = '-';
   if (std::isinf(d)) {
-    out += "inf";
-    return;
+    put("inf");
+    return out;
   }
-  // The shortest round-trip digits, then the host's choice of notation.
-  char buf[40];
-  auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(d), std::chars_format::scientific);
-  std::string_view sci(buf, res.ptr - buf);
-  std::size_t e_pos = sci.find('e');
-  std::string digits;
-  for (char c : sci.substr(0, e_pos))
-    if (c != '.') digits += c;
+  if (d == 0) {
+    put("0.0");
+    return out;
+  }
+  // The shortest round-trip digits ("d.ddde+XX"), then the host's choice of notation.
+  char sci[32];
+  char* sci_end = std::to_chars(sci, sci + sizeof sci, std::fabs(d), std::chars_format::scientific).ptr;
+  const char* e = static_cast<const char*>(std::memchr(sci, 'e', static_cast<std::size_t>(sci_end - sci)));
+  char digits[20];
+  int n = 0;
+  for (const char* c = sci; c < e; ++c)
+    if (*c != '.') digits[n++] = *c;
   int exponent = 0;
-  std::string_view exp_text = sci.substr(e_pos + 1);
-  if (exp_text.front() == '+') exp_text.remove_prefix(1);
-  std::from_chars(exp_text.data(), exp_text.data() + exp_text.size(), exponent);
-  if (digits == "0") exponent = 0;
+  for (const char* c = e + 2; c < sci_end; ++c) exponent = exponent * 10 + (*c - '0');
+  if (e[1] == '-') exponent = -exponent;
 
-  const int n = static_cast<int>(digits.size());
   if (exponent >= -4 && exponent <= 15) {
     int point = exponent + 1;  // digits before the decimal point
     if (point <= 0) {
-      out += "0.";
-      out.append(static_cast<std::size_t>(-point), '0');
-      out += digits;
+      put("0.");
+      std::memset(out, '0', static_cast<std::size_t>(-point));
+      out += -point;
+      put({digits, static_cast<std::size_t>(n)});
     } else if (point >= n) {
-      out += digits;
-      out.append(static_cast<std::size_t>(point - n), '0');
-      out += ".0";
+      put({digits, static_cast<std::size_t>(n)});
+      std::memset(out, '0', static_cast<std::size_t>(point - n));
+      out += point - n;
+      put(".0");
     } else {
-      out.append(digits, 0, point);
-      out += '.';
-      out.append(digits, point);
+      put({digits, static_cast<std::size_t>(point)});
+      *out++ = '.';
+      put({digits + point, static_cast<std::size_t>(n - point)});
     }
-    return;
+    return out;
   }
-  out += digits[0];
+  *out++ = digits[0];
   if (n > 1) {
-    out += '.';
-    out.append(digits, 1);
+    *out++ = '.';
+    put({digits + 1, static_cast<std::size_t>(n - 1)});
   }
-  out += exponent < 0 ? "e-" : "e+";
+  put(exponent < 0 ? "e-" : "e+");
   int magnitude = exponent < 0 ? -exponent : exponent;
-  if (magnitude < 10) out += '0';
-  append_integer(out, magnitude);
+  if (magnitude < 10) *out++ = '0';
+  return write_integer(out, magnitude);
+}
+
+void append_real(std::string& out, double d) {
+  char buf[max_real_bytes];
+  out.append(buf, write_real(buf, d));
 }
 
 namespace {
 
+// Printable code points of the Basic Multilingual Plane as a bit set built
+// once from the range table: one load instead of a binary search per character.
+class PrintableBmp {
+ public:
+  PrintableBmp() {
+    for (std::size_t i = 0; i < unicode::tables::printable_count; ++i) {
+      const auto& r = unicode::tables::printable[i];
+      for (char32_t c = r.first; c <= r.last && c < 0x10000; ++c) bits_[c >> 6] |= std::uint64_t{1} << (c & 63);
+    }
+  }
+  bool contains(char32_t cp) const { return (bits_[cp >> 6] >> (cp & 63)) & 1; }
+
+ private:
+  std::array<std::uint64_t, 1024> bits_{};
+};
+
+bool printable_beyond_ascii(char32_t cp) {
+  if (cp < 0x10000) {
+    static const PrintableBmp bmp;
+    return bmp.contains(cp);
+  }
+  return unicode::is_printable(cp);
+}
+
 const char hex_digits[] = "0123456789abcdef";
 
-void append_hex(std::string& out, char prefix, char32_t cp, int digits) {
-  out += '\\';
-  out += prefix;
-  for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) out += hex_digits[(cp >> shift) & 0xF];
+// The escape of a code point repr(str) does not show as itself (never a quote or backslash).
+char* write_escape(char* out, char32_t cp) {
+  *out++ = '\\';
+  switch (cp) {
+    case '\t': *out++ = 't'; return out;
+    case '\n': *out++ = 'n'; return out;
+    case '\r': *out++ = 'r'; return out;
+    default: break;
+  }
+  int digits = cp <= 0xFF ? 2 : cp <= 0xFFFF ? 4 : 8;
+  *out++ = cp <= 0xFF ? 'x' : cp <= 0xFFFF ? 'u' : 'U';
+  for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) *out++ = hex_digits[(cp >> shift) & 0xF];
+  return out;
+}
+
+bool plain_ascii(unsigned char b, char q1, char q2) {
+  return b >= 0x20 && b < 0x7F && b != '\\' && b != static_cast<unsigned char>(q1) && b != static_cast<unsigned char>(q2);
+}
+
+// Copies the run of printable ASCII at `pos` that holds neither backslash nor
+// q1/q2, 16 bytes at a time where it can; the output has room for 4 bytes per
+// input byte, so a whole block may be stored before the run's end is known.
+void copy_plain(std::string_view s, std::size_t& pos, char*& out, char q1, char q2) {
+  const std::size_t n = s.size();
+  const char* in = s.data();
+#if defined(__SSE2__)
+  const __m128i below = _mm_set1_epi8(0x20);  // signed: bytes >= 0x80 are below too
+  const __m128i del = _mm_set1_epi8(0x7F), backslash = _mm_set1_epi8('\\');
+  const __m128i quote1 = _mm_set1_epi8(q1), quote2 = _mm_set1_epi8(q2);
+  while (n - pos >= 16) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + pos));
+    __m128i special = _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(v, below), _mm_cmpeq_epi8(v, del)),
+                                   _mm_or_si128(_mm_cmpeq_epi8(v, backslash),
+                                                _mm_or_si128(_mm_cmpeq_epi8(v, quote1), _mm_cmpeq_epi8(v, quote2))));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(special));
+    if (mask != 0) {
+      unsigned k = static_cast<unsigned>(__builtin_ctz(mask));
+      pos += k;
+      out += k;
+      return;
+    }
+    pos += 16;
+    out += 16;
+  }
+#endif
+  while (pos < n && plain_ascii(static_cast<unsigned char>(in[pos]), q1, q2)) *out++ = in[pos++];
+}
+
+// Writes the character at `pos` that copy_plain stopped at (not a quote) and advances `pos`.
+char* write_special(char* out, std::string_view s, std::size_t& pos) {
+  unsigned char b = static_cast<unsigned char>(s[pos]);
+  if (b == '\\') {
+    ++pos;
+    *out++ = '\\';
+    *out++ = '\\';
+    return out;
+  }
+  if (b < 0x80) {
+    ++pos;
+    return write_escape(out, b);
+  }
+  std::size_t start = pos;
+  char32_t cp = unicode::next(s, pos);
+  if (!printable_beyond_ascii(cp)) return write_escape(out, cp);
+  std::memcpy(out, s.data() + start, pos - start);
+  return out + (pos - start);
 }
 
 }  // namespace
 
-void append_text(std::string& out, std::string_view s) {
+std::size_t char_width(char32_t cp) {
+  if (cp < 0x80) {
+    if (cp == '\t' || cp == '\n' || cp == '\r' || cp == '\\') return 2;
+    return cp < 0x20 || cp == 0x7F ? 4 : 1;
+  }
+  if (printable_beyond_ascii(cp)) return 1;
+  return cp <= 0xFF ? 4 : cp <= 0xFFFF ? 6 : 10;
+}
+
+char quote_for(std::string_view s) {
   bool has_single = s.find('\'') != std::string_view::npos;
-  bool has_double = s.find('"') != std::string_view::npos;
-  const char quote = has_single && !has_double ? '"' : '\'';
-  out += quote;
-  for (std::size_t pos = 0; pos < s.size();) {
-    // Runs of plain printable ASCII go out in one piece.
-    std::size_t run = pos;
-    while (run < s.size()) {
-      unsigned char b = static_cast<unsigned char>(s[run]);
-      if (b < 0x20 || b >= 0x7F || b == '\\' || b == static_cast<unsigned char>(quote)) break;
-      ++run;
-    }
-    if (run != pos) {
-      out.append(s.data() + pos, run - pos);
-      pos = run;
-      if (pos == s.size()) break;
-    }
-    std::size_t start = pos;
-    char32_t cp = unicode::next(s, pos);
-    if (cp == static_cast<char32_t>(quote) || cp == '\\') {
-      out += '\\';
-      out += static_cast<char>(cp);
-    } else if (cp == '\t') {
-      out += "\\t";
-    } else if (cp == '\n') {
-      out += "\\n";
-    } else if (cp == '\r') {
-      out += "\\r";
-    } else if (cp < 0x20 || cp == 0x7F) {
-      append_hex(out, 'x', cp, 2);
-    } else if (unicode::is_printable(cp)) {
-      out.append(s.data() + start, pos - start);
-    } else if (cp <= 0xFF) {
-      append_hex(out, 'x', cp, 2);
-    } else if (cp <= 0xFFFF) {
-      append_hex(out, 'u', cp, 4);
+  return has_single && s.find('"') == std::string_view::npos ? '"' : '\'';
+}
+
+char* write_text_body(char* out, std::string_view s, char quote) {
+  for (std::size_t pos = 0;;) {
+    copy_plain(s, pos, out, quote, quote);
+    if (pos == s.size()) return out;
+    if (s[pos] == quote) {
+      *out++ = '\\';
+      *out++ = quote;
+      ++pos;
     } else {
-      append_hex(out, 'U', cp, 8);
+      out = write_special(out, s, pos);
     }
   }
-  out += quote;
+}
+
+char* write_text(char* out, std::string_view s) {
+  // One pass: start with the apostrophe and switch the opening quote to '"'
+  // at the first apostrophe if no '"' follows (none came before, or the
+  // choice would already be made); nothing written so far depends on it.
+  char* open = out;
+  *out++ = '\'';
+  char quote = '\'';
+  bool decided = false;
+  for (std::size_t pos = 0;;) {
+    copy_plain(s, pos, out, quote, decided ? quote : '"');
+    if (pos == s.size()) break;
+    char c = s[pos];
+    if (c == '\'' || c == '"') {
+      if (!decided) {
+        decided = true;
+        if (c == '\'' && std::memchr(s.data() + pos + 1, '"', s.size() - pos - 1) == nullptr) quote = *open = '"';
+      }
+      if (c == quote) *out++ = '\\';
+      *out++ = c;
+      ++pos;
+    } else {
+      out = write_special(out, s, pos);
+    }
+  }
+  *out++ = quote;
+  return out;
+}
+
+void append_text(std::string& out, std::string_view s) {
+  std::size_t old = out.size();
+  out.resize(old + max_text_bytes(s.size()));
+  char* end = write_text(out.data() + old, s);
+  out.resize(static_cast<std::size_t>(end - out.data()));
 }
 
 namespace {

@@ -2,6 +2,7 @@
 // integers, shortest round-trip reals, quoted text, [..] and {..}.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -17,5 +18,22 @@ void append_text(std::string& out, std::string_view wtf8);   // repr(str), quote
 // their keys (as the printer writes them), otherwise in stored order (as the
 // host's repr(dict) does).
 void append(std::string& out, const json::Value& value, bool sort_keys);
+
+// Writers into a buffer the caller has sized, for the printer's inner loops.
+// Each returns the end of what it wrote.
+constexpr std::size_t max_integer_bytes = 20;
+constexpr std::size_t max_real_bytes = 32;
+// Escapes use at most 4 bytes per byte of text (\xNN for a control byte).
+constexpr std::size_t max_text_bytes(std::size_t text_bytes) { return 4 * text_bytes + 2; }
+char* write_integer(char* out, std::int64_t i);
+char* write_real(char* out, double d);
+char* write_text(char* out, std::string_view wtf8);  // quotes included
+// The quote repr(str) uses for the whole of `wtf8`, and the text between the
+// quotes of a piece of it (cut at code-point boundaries) escaped for that quote.
+char quote_for(std::string_view wtf8);
+char* write_text_body(char* out, std::string_view wtf8, char quote);
+
+// Width of a code point (not a quote) inside repr(str): 1, or its escape's length.
+std::size_t char_width(char32_t cp);
 
 }  // namespace quillon::repr
