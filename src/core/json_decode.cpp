@@ -3,6 +3,9 @@
 #include <simdjson.h>
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
 #include <charconv>
 #include <vector>
 
@@ -17,6 +20,7 @@ namespace {
 namespace od = simdjson::ondemand;
 
 static_assert(padding_bytes >= simdjson::SIMDJSON_PADDING);
+static_assert(std::endian::native == std::endian::little, "plain_text reads words little endian");
 
 constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
 
@@ -179,11 +183,22 @@ class FastDecoder {
   // The text of the string whose opening quote is just before `p`, as a
   // view into the answer itself when it holds no escapes (the answer is
   // kept alive with the values); a null view otherwise.
+  // Eight bytes at a time: the string is closed within the text, and the
+  // padding after the text covers reading a little past the quote.
   static std::string_view plain_text(const char* p) {
-    const char* end = p;
-    while (*end != '"' && *end != '\\') ++end;
-    if (*end == '\\') return {};
-    return {p, static_cast<std::size_t>(end - p)};
+    constexpr std::uint64_t ones = 0x0101010101010101u, highs = 0x8080808080808080u;
+    for (std::size_t i = 0;; i += 8) {
+      std::uint64_t word;
+      std::memcpy(&word, p + i, 8);
+      const std::uint64_t quotes = word ^ (ones * '"'), backslashes = word ^ (ones * '\\');
+      // The lowest marked byte is the first quote or backslash (little endian).
+      const std::uint64_t marks = (((quotes - ones) & ~quotes) | ((backslashes - ones) & ~backslashes)) & highs;
+      if (marks != 0) {
+        const std::size_t at = i + static_cast<std::size_t>(std::countr_zero(marks)) / 8;
+        if (p[at] == '\\') return {};
+        return {p, at};
+      }
+    }
   }
 
   // Length of the string's escaped form, from `p` (just after the opening

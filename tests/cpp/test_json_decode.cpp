@@ -224,6 +224,26 @@ TEST(JsonDecode, ValuesOutliveTheCallersBuffer) {
   }
 }
 
+TEST(JsonDecode, TextsEndAtTheirQuoteWhereverEscapesSit) {
+  // Texts are scanned a word at a time: put the closing quote and an
+  // escape at every offset within and across words, as values and as keys.
+  for (std::size_t length = 0; length < 20; ++length) {
+    for (std::size_t at = 0; at <= length; ++at) {
+      std::string plain(length, 'a'), escaped = plain;
+      escaped.insert(at, "\\\"");  // an escaped quote: \"
+      std::string expected_escaped = plain;
+      expected_escaped.insert(at, "\"");
+      Document doc = decode("{\"" + plain + "\": [\"" + plain + "\", \"" + escaped + "\"], \"" + escaped + "\": 1}");
+      ASSERT_EQ(doc.root.size(), 2u);
+      EXPECT_EQ(doc.root.members()[0].key, plain);
+      EXPECT_EQ(doc.root.members()[1].key, expected_escaped);
+      auto items = doc.root.members()[0].value.items();
+      EXPECT_EQ(items[0].as_chars(), plain);
+      EXPECT_EQ(items[1].as_chars(), expected_escaped) << "length " << length << " at " << at;
+    }
+  }
+}
+
 TEST(JsonDecode, ErrorsCarryTheBytePosition) {
   try {
     decode("\xEF\xBB\xBF[1, 2, x]");
