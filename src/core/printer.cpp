@@ -47,6 +47,12 @@ std::int64_t continuation_bytes(const char* p, std::size_t n) {
 // Code points in UTF-8 bytes.
 std::int64_t width_of(const char* p, std::size_t n) { return static_cast<std::int64_t>(n) - continuation_bytes(p, n); }
 
+// Whether UTF-8 bytes are at most `room` code points wide; most are ASCII
+// and narrower in bytes already.
+bool fits(const char* p, std::size_t n, std::int64_t room) {
+  return static_cast<std::int64_t>(n) <= room || width_of(p, n) <= room;
+}
+
 // The key orders of the open objects, on a stack. The records of an answer
 // repeat the same keys, and the decoder and the filter store each key's text
 // once, so an object whose keys are the very same strings as a recent
@@ -287,6 +293,7 @@ inline Measured measure_next(TextWidth& w, std::string_view s, std::size_t& pos,
 // to `value`, its value from `value` to `end`.
 struct Piece {
   std::size_t begin, value, end;
+  std::int64_t key_width;  // of "'key': "
 };
 constexpr std::size_t incomplete = SIZE_MAX;
 
@@ -352,7 +359,7 @@ class Printer {
       } else {
         std::size_t mark = out_.size();
         out_.put_text(s);
-        if (width_of(out_.data() + mark, out_.size() - mark) > room) {
+        if (!fits(out_.data() + mark, out_.size() - mark, room)) {
           out_.truncate(mark);
           write_text_broken(s, indent, allowance, top);
         }
@@ -380,7 +387,8 @@ class Printer {
     if (!trial_pieces_.empty()) {
       kept_.append(out_.data() + mark, trial_pieces_.back().end - mark);
       for (Piece p : trial_pieces_)
-        kept_pieces_.push_back({p.begin - mark + kept.text, p.value - mark + kept.text, p.end - mark + kept.text});
+        kept_pieces_.push_back(
+            {p.begin - mark + kept.text, p.value - mark + kept.text, p.end - mark + kept.text, p.key_width});
       kept.count = trial_pieces_.size();
     }
     out_.truncate(mark);
@@ -410,10 +418,8 @@ class Printer {
     if (i < f.kept) {
       const Piece p = kept_pieces_[f.pieces + i];
       const char* kept = kept_.data();
-      indent += width_of(kept + p.begin, p.value - p.begin);
-      if (!is_container(child) && !child.is_text()) {
-        out_.put({kept + p.begin, p.end - p.begin});
-      } else if (width_of(kept + p.value, p.end - p.value) <= width_ - indent - allowance) {
+      indent += p.key_width;
+      if ((!is_container(child) && !child.is_text()) || fits(kept + p.value, p.end - p.value, width_ - indent - allowance)) {
         out_.put({kept + p.begin, p.end - p.begin});
       } else {
         out_.put({kept + p.begin, p.value - p.begin});
@@ -472,16 +478,19 @@ class Printer {
       }
       if (f.next > 0) out_.put(", ");
       const bool top = stack.size() == 1;
-      if (top) trial_pieces_.push_back({out_.size(), out_.size(), incomplete});
+      if (top) trial_pieces_.push_back({out_.size(), out_.size(), incomplete, 0});
       const Value* child;
       if (v.is_array()) {
         child = &v.items()[f.next];
       } else {
         const Member& m = member(v, f.order, f.next);
         if (static_cast<std::int64_t>(m.key.size() / 4 + 4) + used() > room) return done(false);
-        out_.put_key(m.key);
+        std::int64_t key_width = out_.put_key(m.key);
         child = &m.value;
-        if (top) trial_pieces_.back().value = out_.size();
+        if (top) {
+          trial_pieces_.back().value = out_.size();
+          trial_pieces_.back().key_width = key_width;
+        }
       }
       ++f.next;  // `f` may move once a child is pushed
       if (is_container(*child) && child->size() != 0) {

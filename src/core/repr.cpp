@@ -135,9 +135,22 @@ bool plain_ascii(unsigned char b, char q1, char q2) {
   return b >= 0x20 && b < 0x7F && b != '\\' && b != static_cast<unsigned char>(q1) && b != static_cast<unsigned char>(q2);
 }
 
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+// Flags the bytes of `x` that end a plain run. Only the first flag (lowest
+// byte) is exact: a borrow can only come from a flagged byte below.
+inline std::uint64_t special_bytes(std::uint64_t x, char q1, char q2) {
+  constexpr std::uint64_t ones = 0x0101010101010101u, high = 0x8080808080808080u;
+  auto zero = [](std::uint64_t t) { return (t - ones) & ~t & high; };
+  return zero(x ^ (ones * '\\')) | zero(x ^ (ones * static_cast<unsigned char>(q1))) |
+         zero(x ^ (ones * static_cast<unsigned char>(q2))) | zero(x ^ (ones * 0x7F)) | ((x - ones * 0x20) & ~x & high) |
+         (x & high);
+}
+#endif
+
 // Copies the run of printable ASCII at `pos` that holds neither backslash nor
-// q1/q2, 16 bytes at a time where it can; the output has room for 4 bytes per
-// input byte, so a whole block may be stored before the run's end is known.
+// q1/q2, 16 or 8 bytes at a time where it can; the output has room for 4
+// bytes per input byte and 16 more, so a whole block may be stored before the
+// run's end is known.
 void copy_plain(std::string_view s, std::size_t& pos, char*& out, char q1, char q2) {
   const std::size_t n = s.size();
   const char* in = s.data();
@@ -160,6 +173,24 @@ void copy_plain(std::string_view s, std::size_t& pos, char*& out, char q1, char 
     }
     pos += 16;
     out += 16;
+  }
+#endif
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  if (n >= 8) {
+    while (pos < n) {
+      // The last word of a text overlaps what is done: its first `back` bytes were plain.
+      std::size_t at = std::min(pos, n - 8), back = pos - at;
+      std::uint64_t x;
+      std::memcpy(&x, in + at, 8);
+      x >>= 8 * back;  // the bytes shifted in are zero, so flagged: the run cannot pass the end
+      std::uint64_t special = special_bytes(x, q1, q2);
+      std::memcpy(out, &x, 8);
+      std::size_t plain = special ? static_cast<std::size_t>(__builtin_ctzll(special)) / 8 : 8 - back;
+      pos += plain;
+      out += plain;
+      if (special) return;
+    }
+    return;
   }
 #endif
   while (pos < n && plain_ascii(static_cast<unsigned char>(in[pos]), q1, q2)) *out++ = in[pos++];

@@ -23,8 +23,9 @@ void append(std::string& out, const json::Value& value, bool sort_keys);
 // Each returns the end of what it wrote.
 constexpr std::size_t max_integer_bytes = 20;
 constexpr std::size_t max_real_bytes = 32;
-// Escapes use at most 4 bytes per byte of text (\xNN for a control byte).
-constexpr std::size_t max_text_bytes(std::size_t text_bytes) { return 4 * text_bytes + 2; }
+// Escapes use at most 4 bytes per byte of text (\xNN for a control byte);
+// the writer may store a whole block past its end, so it asks for 16 more.
+constexpr std::size_t max_text_bytes(std::size_t text_bytes) { return 4 * text_bytes + 2 + 16; }
 char* write_integer(char* out, std::int64_t i);
 char* write_real(char* out, double d);
 char* write_text(char* out, std::string_view wtf8);  // quotes included

@@ -174,3 +174,102 @@ def test_large_output_is_handed_over_in_bounded_pieces():
     assert len(pieces) > 10
     assert max(len(p) for p in pieces) < 2 * 65536
     assert b"".join(pieces).decode("utf-8") == host(value) + "\n"
+
+
+# Characters that end a run of plain ASCII, for the block-wise copying of texts.
+RUN_ENDS = ["'", '"', "\\", "\x00", "\t", "\n", "\x1f", "\x7f", "\x80", "\xa0", "\xe9", "\u4e2d", "\ud800", "\udfff",
+            "\U0001f600"]
+
+
+def test_run_ends_at_every_offset_of_a_block():
+    # Texts 0..40 bytes long around one special character: every offset within
+    # and across the 16- and 8-byte blocks, and texts shorter than a block.
+    for special in RUN_ENDS:
+        for before in range(0, 41):
+            for after in (0, 1, 7, 8, 9, 15, 16, 17):
+                text = "a" * before + special + "b" * after
+                assert _core.repr_value(text) == repr(text), (before, special, after)
+                assert _core.repr_value({text: [text]}) == repr({text: [text]}), (before, special, after)
+
+
+def test_quote_choice_at_every_pair_of_offsets():
+    # The quote is chosen from the whole text, whichever quote comes first.
+    for length in (1, 9, 20, 40):
+        for i in range(length):
+            for j in range(length):
+                chars = ["x"] * length
+                chars[i] = "'"
+                if j != i:
+                    chars[j] = '"'
+                text = "".join(chars)
+                assert _core.repr_value(text) == repr(text), (length, i, j)
+
+
+plain_runs = st.text(alphabet="abc -~", max_size=40)
+
+
+@settings(max_examples=1500, deadline=None)
+@given(st.lists(st.tuples(plain_runs, st.sampled_from(RUN_ENDS + ["\u2028", "\x85", "\uffff", "\U0010ffff"])), max_size=5),
+       plain_runs)
+def test_texts_of_plain_runs_and_specials(pairs, tail):
+    text = "".join(run + special for run, special in pairs) + tail
+    assert _core.repr_value(text) == repr(text)
+    assert _core.pformat([text, {text: text}]) == host([text, {text: text}])
+
+
+@pytest.mark.parametrize("piece", ["x", "\xe9", "\u6771", "\U0001f600", "a'b", "a'b\"c", "\\", "\x07"])
+def test_long_text_without_spaces_streams_in_bounded_pieces(piece):
+    # Too long for its line but with nowhere to cut: written whole, in slices
+    # that end on code-point boundaries, with the quote of the whole text.
+    text = "'" + piece * (200_000 // len(piece.encode("utf-8", "surrogatepass"))) + "z"
+    for value in (text, [text], {"k": text}):
+        pieces = _core.pprint_pieces(value)
+        assert max(len(p) for p in pieces) < 2 * 65536
+        assert b"".join(pieces).decode("utf-8") == host(value) + "\n"
+
+
+key_pool = st.one_of(
+    st.text(alphabet="ab_'\"\xe9\u4e2d", min_size=0, max_size=18),  # around the longest cached key
+    st.sampled_from(["", "a" * 15, "a" * 16, "\u4e2d" * 5, "'" * 15, "k\x00", "\ud800"]),
+)
+
+
+@settings(max_examples=300, deadline=None)
+@given(st.lists(key_pool, min_size=1, max_size=400, unique=True), st.randoms(use_true_random=False))
+def test_many_keys_in_many_objects(pool, rng):
+    # More distinct keys than the printer keeps rendered, each str object used
+    # in many objects, so that remembered renderings are reused and replaced.
+    rows = [{k: i for k in rng.sample(pool, min(len(pool), rng.randint(1, 5)))} for i in range(300)]
+    assert _core.pformat(rows) == host(rows)
+
+
+@st.composite
+def records_near_their_line(draw):
+    """Objects that just miss their line, whose members just fit or miss theirs.
+
+    A record one element per line keeps the members its flat trial completed;
+    each of those must still be checked against its own, narrower line.
+    """
+    records = []
+    for _ in range(draw(st.integers(1, 3))):
+        record = {}
+        for _ in range(draw(st.integers(1, 4))):
+            key = draw(st.sampled_from(["a", "name", "a'b", "\xe9t\xe9", "description_long"]))
+            target = draw(st.integers(WIDTH - 30, WIDTH + 2)) - len(repr(key))
+            kind = draw(st.sampled_from(["text", "list", "dict", "number"]))
+            if kind == "number":
+                record[key] = draw(st.one_of(integers, floats))
+            elif kind == "text":
+                record[key] = filler(max(0, target - 2), draw)
+            elif kind == "list":
+                record[key] = [filler(max(0, target - 4), draw)] + draw(st.lists(scalars, max_size=2))
+            else:
+                record[key] = {"x": filler(max(0, target - 9), draw)}
+        records.append(record)
+    return draw(st.sampled_from([records, {"results": records}, [[records]], records[0]]))
+
+
+@settings(max_examples=800, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(records_near_their_line())
+def test_kept_members_are_checked_against_their_own_line(value):
+    assert _core.pformat(value) == host(value)
