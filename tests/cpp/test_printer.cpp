@@ -112,3 +112,65 @@ TEST(Printer, EscapeWidthOfEveryCodePoint) {
     }
   }
 }
+
+// Records that just miss their line keep the members their flat trial
+// completed; whatever is reused or laid out anew, joining the lines again
+// must give the flat text (texts without spaces or line ends are never cut).
+TEST(Printer, LinesJoinBackIntoTheFlatText) {
+  static const std::vector<std::string> keys = {"a", "name", "it's", "\xC3\xA9t\xC3\xA9", "a_rather_long_key_name"};
+  static const std::vector<std::string> units = {"x", "\xE6\x9D\xB1", "'", "\"", "\\", "\x01", "\xED\xA0\x80"};
+  Arena arena;
+  std::vector<std::string> storage;  // texts the values point at
+  storage.reserve(100000);
+  unsigned seed = 12345;
+  auto next = [&](unsigned n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 8) % n;
+  };
+  auto text = [&](std::size_t length) {
+    std::string s;
+    while (s.size() < length) s += next(4) ? "x" : units[next(units.size())];
+    storage.push_back(s);
+    return Value::text(storage.back());
+  };
+  for (int round = 0; round < 300; ++round) {
+    std::vector<Value> records;
+    for (int r = 0; r < 3; ++r) {
+      std::vector<Member> members;
+      for (std::size_t m = 0; m < 1 + next(5); ++m) {
+        std::size_t length = 150 + next(60);
+        Value value;
+        switch (next(4)) {
+          case 0: value = text(length); break;
+          case 1: {
+            Value items[2] = {text(length - 10), Value::integer(next(1000))};
+            value = arena.copy_array(items);
+            break;
+          }
+          case 2: {
+            Member inner{"x", text(length - 10)};
+            value = arena.copy_object({&inner, 1});
+            break;
+          }
+          default: value = Value::real(next(1000) / 7.0);
+        }
+        members.push_back({keys[next(keys.size())], value});
+      }
+      records.push_back(arena.copy_object(members));
+    }
+    Value v = arena.copy_array(records);
+    std::string printed = quillon::pretty_format(v), joined;
+    for (std::size_t i = 0; i < printed.size(); ++i) {
+      if (printed[i] != '\n') {
+        joined += printed[i];
+        continue;
+      }
+      joined += ' ';
+      while (i + 1 < printed.size() && printed[i + 1] == ' ') ++i;
+    }
+    std::string flat;
+    quillon::repr::append(flat, v, true);
+    ASSERT_EQ(joined, flat) << "round " << round;
+    ASSERT_NE(printed.find('\n'), std::string::npos);
+  }
+}
