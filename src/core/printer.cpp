@@ -19,6 +19,7 @@
 
 #include "repr.hpp"
 #include "unicode.hpp"
+#include "unicode_tables.hpp"
 
 namespace quillon {
 namespace {
@@ -266,6 +267,20 @@ const std::array<AsciiClass, 128>& ascii_classes() {
   return classes;
 }
 
+// White space beyond ASCII, for cutting texts into words: the Basic
+// Multilingual Plane as a bit set built once from the range table.
+bool is_space_beyond_ascii(char32_t cp) {
+  if (cp >= 0x10000) return unicode::is_space(cp);
+  static const std::array<std::uint64_t, 1024> bits = [] {
+    std::array<std::uint64_t, 1024> b{};
+    for (std::size_t i = 0; i < unicode::tables::space_count; ++i)
+      for (char32_t c = unicode::tables::space[i].first; c <= unicode::tables::space[i].last && c < 0x10000; ++c)
+        b[c >> 6] |= std::uint64_t{1} << (c & 63);
+    return b;
+  }();
+  return (bits[cp >> 6] >> (cp & 63)) & 1;
+}
+
 struct Measured {
   char32_t cp;
   bool space;
@@ -286,7 +301,7 @@ inline Measured measure_next(TextWidth& w, std::string_view s, std::size_t& pos,
   }
   char32_t cp = unicode::next(s, pos);
   w.plain += repr::char_width(cp);
-  return {cp, unicode::is_space(cp), unicode::is_line_break(cp)};
+  return {cp, is_space_beyond_ascii(cp), unicode::is_line_break(cp)};
 }
 
 // Where a completed element of a trial lies: its key (objects) from `begin`
@@ -540,6 +555,10 @@ void Printer::write_text_broken(std::string_view s, std::int64_t indent, std::in
     TextWidth line_width;
     std::size_t line_end = line_begin;
     while (line_end < s.size()) {
+      std::size_t run_end = repr::plain_run_end(s, line_end, '\\');
+      line_width.plain += run_end - line_end;
+      line_end = run_end;
+      if (line_end == s.size()) break;
       if (measure_next(line_width, s, line_end, ascii).line_break) {
         if (s[line_end - 1] == '\r' && line_end < s.size() && s[line_end] == '\n') measure_next(line_width, s, line_end, ascii);
         break;
@@ -558,6 +577,12 @@ void Printer::write_text_broken(std::string_view s, std::int64_t indent, std::in
         TextWidth part;
         bool in_space = false;
         while (pos < line.size()) {
+          if (!in_space) {  // a word's plain characters, up to a space or anything else
+            std::size_t run_end = repr::plain_run_end(line, pos, ' ');
+            part.plain += run_end - pos;
+            pos = run_end;
+            if (pos == line.size()) break;
+          }
           std::size_t at = pos;
           TextWidth one;
           bool space = measure_next(one, line, at, ascii).space;

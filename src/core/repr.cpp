@@ -227,6 +227,42 @@ std::size_t char_width(char32_t cp) {
   return cp <= 0xFF ? 4 : cp <= 0xFFFF ? 6 : 10;
 }
 
+std::size_t plain_run_end(std::string_view s, std::size_t pos, char also) {
+  const std::size_t n = s.size();
+  const char* in = s.data();
+#if defined(__SSE2__)
+  const __m128i below = _mm_set1_epi8(0x20), del = _mm_set1_epi8(0x7F), backslash = _mm_set1_epi8('\\');
+  const __m128i single = _mm_set1_epi8('\''), dbl = _mm_set1_epi8('"'), extra = _mm_set1_epi8(also);
+  for (; n - pos >= 16; pos += 16) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + pos));
+    __m128i special = _mm_or_si128(
+        _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(v, below), _mm_cmpeq_epi8(v, del)), _mm_cmpeq_epi8(v, backslash)),
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, single), _mm_cmpeq_epi8(v, dbl)), _mm_cmpeq_epi8(v, extra)));
+    if (unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(special)))
+      return pos + static_cast<std::size_t>(__builtin_ctz(mask));
+  }
+#endif
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  if (n >= 8) {
+    constexpr std::uint64_t ones = 0x0101010101010101u, high = 0x8080808080808080u;
+    while (pos < n) {
+      // As in copy_plain: the last word overlaps bytes already known to be plain.
+      std::size_t at = std::min(pos, n - 8), back = pos - at;
+      std::uint64_t x;
+      std::memcpy(&x, in + at, 8);
+      x >>= 8 * back;
+      std::uint64_t t = x ^ (ones * static_cast<unsigned char>(also));
+      std::uint64_t special = special_bytes(x, '\'', '"') | ((t - ones) & ~t & high);
+      if (special) return pos + static_cast<std::size_t>(__builtin_ctzll(special)) / 8;
+      pos += 8 - back;
+    }
+    return pos;
+  }
+#endif
+  while (pos < n && plain_ascii(static_cast<unsigned char>(in[pos]), '\'', '"') && in[pos] != also) ++pos;
+  return pos;
+}
+
 char quote_for(std::string_view s) {
   bool has_single = s.find('\'') != std::string_view::npos;
   return has_single && s.find('"') == std::string_view::npos ? '"' : '\'';

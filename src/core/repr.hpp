@@ -36,5 +36,8 @@ char* write_text_body(char* out, std::string_view wtf8, char quote);
 
 // Width of a code point (not a quote) inside repr(str): 1, or its escape's length.
 std::size_t char_width(char32_t cp);
+// End of the run from `pos` of printable ASCII that repr(str) shows as
+// itself and that holds no quote of either kind and no `also` character.
+std::size_t plain_run_end(std::string_view wtf8, std::size_t pos, char also);
 
 }  // namespace quillon::repr

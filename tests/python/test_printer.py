@@ -273,3 +273,25 @@ def records_near_their_line(draw):
 @given(records_near_their_line())
 def test_kept_members_are_checked_against_their_own_line(value):
     assert _core.pformat(value) == host(value)
+
+
+def test_long_texts_cut_at_every_kind_of_space():
+    # Every white space character of the host beyond ASCII, and its
+    # neighbours, between words of a text too long for its line.
+    spaces = [c for c in map(chr, range(0x80, 0x30000)) if c.isspace()]
+    chars = sorted({chr(ord(c) + d) for c in spaces for d in (-1, 0, 1)} | {"\U0001f600", "\ud800"})
+    for c in chars:
+        text = c.join(["word", "a" * 7, "b" * 8, "c" * 9, "d" * 15, "e" * 16, "f" * 17] * 12)
+        for value in (text, [text], {"key": text}):
+            assert _core.pformat(value) == host(value), hex(ord(c))
+
+
+@settings(max_examples=600, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(st.lists(st.tuples(st.integers(0, 24), st.sampled_from([" ", "  ", "'", '"', "\\", "\t", "\xe9", "\n", " '"])),
+                min_size=10, max_size=60),
+       st.integers(WIDTH - 60, WIDTH))
+def test_words_of_every_length_near_block_ends(words, width):
+    # Word lengths across the 8- and 16-byte blocks the word scan reads,
+    # each ended by a space, a quote or another character that stops it.
+    text = "".join("w" * length + end for length, end in words)
+    assert _core.pformat([text], width) == host([text], width)
