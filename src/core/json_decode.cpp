@@ -182,9 +182,9 @@ class FastDecoder {
 
   // The text of the string whose opening quote is just before `p`, as a
   // view into the answer itself when it holds no escapes (the answer is
-  // kept alive with the values); a null view otherwise.
-  // Eight bytes at a time: the string is closed within the text, and the
-  // padding after the text covers reading a little past the quote.
+  // kept alive with the values); a null view otherwise. Read eight bytes at
+  // a time: the string is closed within the text, and the padding after
+  // the text covers reading a little past the quote.
   static std::string_view plain_text(const char* p) {
     constexpr std::uint64_t ones = 0x0101010101010101u, highs = 0x8080808080808080u;
     for (std::size_t i = 0;; i += 8) {
