@@ -69,8 +69,7 @@ class KeyOrders {
         return begin;
       }
     }
-    for (std::uint32_t i = 0; i < members.size(); ++i) stack_.push_back(i);
-    sort(members, stack_.begin() + static_cast<std::ptrdiff_t>(begin), stack_.end());
+    repr::append_key_order(members, stack_);
     Recent& r = recent_[next_];
     next_ = (next_ + 1) % recent_.size();
     r.members = members;
@@ -90,18 +89,6 @@ class KeyOrders {
     for (std::size_t i = 0; i < a.size(); ++i)
       if (a[i].key.data() != b[i].key.data() || a[i].key.size() != b[i].key.size()) return false;
     return !a.empty();
-  }
-  static void sort(std::span<const Member> members, std::vector<std::uint32_t>::iterator first,
-                   std::vector<std::uint32_t>::iterator last) {
-    // WTF-8 byte order is code-point order, lone surrogates included.
-    auto by_key = [&](std::uint32_t a, std::uint32_t b) { return members[a].key < members[b].key; };
-    if (last - first <= 16) {
-      // Records are small objects: insertion sort beats the merge sort's set-up.
-      for (auto it = first + 1; it < last; ++it)
-        for (auto j = it; j > first && by_key(*j, *(j - 1)); --j) std::iter_swap(j, j - 1);
-    } else {
-      std::stable_sort(first, last, by_key);
-    }
   }
 
   std::vector<std::uint32_t> stack_;

@@ -340,16 +340,22 @@ struct Frame {
   std::size_t order;
 };
 
-void sort_member_order(const json::Value& object, std::vector<std::uint32_t>& order) {
-  auto members = object.members();
-  std::size_t begin = order.size();
+}  // namespace
+
+void append_key_order(std::span<const json::Member> members, std::vector<std::uint32_t>& order) {
+  const auto begin = static_cast<std::ptrdiff_t>(order.size());
   for (std::uint32_t i = 0; i < members.size(); ++i) order.push_back(i);
   // WTF-8 byte order is code-point order, lone surrogates included.
-  std::stable_sort(order.begin() + begin, order.end(),
-                   [&](std::uint32_t a, std::uint32_t b) { return members[a].key < members[b].key; });
+  auto by_key = [&](std::uint32_t a, std::uint32_t b) { return members[a].key < members[b].key; };
+  auto lo = order.begin() + begin, hi = order.end();
+  if (hi - lo <= 16) {
+    // Records are small objects: insertion sort beats the merge sort's set-up.
+    for (auto it = lo; it != hi; ++it)
+      for (auto j = it; j != lo && by_key(*j, *(j - 1)); --j) std::iter_swap(j, j - 1);
+  } else {
+    std::stable_sort(lo, hi, by_key);
+  }
 }
-
-}  // namespace
 
 void append(std::string& out, const json::Value& value, bool sort_keys) {
   if (!value.is_array() && !value.is_object()) {
@@ -366,7 +372,7 @@ void append(std::string& out, const json::Value& value, bool sort_keys) {
     }
     out += v.is_array() ? '[' : '{';
     std::size_t at = order.size();
-    if (v.is_object() && sort_keys) sort_member_order(v, order);
+    if (v.is_object() && sort_keys) append_key_order(v.members(), order);
     stack.push_back({&v, 0, at});
   };
   open(value);

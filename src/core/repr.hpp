@@ -4,8 +4,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "json_value.hpp"
 
@@ -18,6 +20,8 @@ void append_text(std::string& out, std::string_view wtf8);   // repr(str), quote
 // their keys (as the printer writes them), otherwise in stored order (as the
 // host's repr(dict) does).
 void append(std::string& out, const json::Value& value, bool sort_keys);
+// Appends the indices of `members` to `order`, sorted by key in that order.
+void append_key_order(std::span<const json::Member> members, std::vector<std::uint32_t>& order);
 
 // Writers into a buffer the caller has sized, for the printer's inner loops.
 // Each returns the end of what it wrote.
