@@ -32,11 +32,11 @@
 #include <string_view>
 #include <vector>
 
-#include "https_transport.hpp"
-#include "json_decode.hpp"
-#include "json_filter.hpp"
-#include "json_value.hpp"
-#include "printer.hpp"
+#include "client/https_transport.hpp"
+#include "json/json_decode.hpp"
+#include "filter/json_filter.hpp"
+#include "json/json_value.hpp"
+#include "print/printer.hpp"
 
 namespace {
 

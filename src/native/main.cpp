@@ -4,11 +4,11 @@
 #include <climits>
 #include <string>
 
-#include "errors.hpp"
-#include "https_transport.hpp"
+#include "base/errors.hpp"
+#include "cli/run_driver.hpp"
+#include "client/https_transport.hpp"
 #include "native_front_end.hpp"
-#include "run_driver.hpp"
-#include "unicode.hpp"
+#include "text/unicode.hpp"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <csignal>
 
-#include "errors.hpp"
-#include "unicode.hpp"
+#include "base/errors.hpp"
+#include "text/unicode.hpp"
 
 namespace quillon {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "front_end.hpp"
+#include "cli/front_end.hpp"
 
 namespace quillon {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "command_line.hpp"
+#include "cli/command_line.hpp"
 
 using quillon::CommandLineOptions;
 using quillon::CommandLineOutcome;

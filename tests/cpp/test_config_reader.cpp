@@ -8,8 +8,8 @@
 #include <fstream>
 #include <random>
 
-#include "config_reader.hpp"
-#include "unicode.hpp"
+#include "config/config_reader.hpp"
+#include "text/unicode.hpp"
 
 using namespace quillon;
 using config::ConfigError;

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "errors.hpp"
-#include "json_filter.hpp"
+#include "base/errors.hpp"
+#include "filter/json_filter.hpp"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <chrono>
 #include <vector>
 
-#include "errors.hpp"
-#include "form_encode.hpp"
-#include "https_transport.hpp"
+#include "base/errors.hpp"
+#include "client/form_encode.hpp"
+#include "client/https_transport.hpp"
 
 using namespace quillon;
 using json::Value;

@@ -4,8 +4,8 @@
 #include <string>
 #include <tuple>
 
-#include "errors.hpp"
-#include "json_decode.hpp"
+#include "base/errors.hpp"
+#include "json/json_decode.hpp"
 
 using namespace quillon;
 using namespace quillon::json;

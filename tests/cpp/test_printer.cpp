@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "json_value.hpp"
-#include "printer.hpp"
-#include "repr.hpp"
-#include "unicode.hpp"
+#include "json/json_value.hpp"
+#include "print/printer.hpp"
+#include "print/repr.hpp"
+#include "text/unicode.hpp"
 
 using quillon::json::Arena;
 using quillon::json::Member;

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "unicode.hpp"
+#include "text/unicode.hpp"
 
 using namespace quillon::unicode;
 

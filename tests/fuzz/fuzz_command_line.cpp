@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "command_line.hpp"
+#include "cli/command_line.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view input(reinterpret_cast<const char*>(data), size);

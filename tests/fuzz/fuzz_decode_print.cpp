@@ -2,9 +2,9 @@
 #include <cstdint>
 #include <string_view>
 
-#include "errors.hpp"
-#include "json_decode.hpp"
-#include "printer.hpp"
+#include "base/errors.hpp"
+#include "json/json_decode.hpp"
+#include "print/printer.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   try {

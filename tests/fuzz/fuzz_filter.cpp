@@ -4,9 +4,9 @@
 #include <string_view>
 #include <vector>
 
-#include "errors.hpp"
-#include "json_decode.hpp"
-#include "json_filter.hpp"
+#include "base/errors.hpp"
+#include "json/json_decode.hpp"
+#include "filter/json_filter.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view input(reinterpret_cast<const char*>(data), size);

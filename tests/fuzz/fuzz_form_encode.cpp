@@ -3,9 +3,9 @@
 #include <string_view>
 #include <vector>
 
-#include "errors.hpp"
-#include "form_encode.hpp"
-#include "json_decode.hpp"
+#include "base/errors.hpp"
+#include "client/form_encode.hpp"
+#include "json/json_decode.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   try {

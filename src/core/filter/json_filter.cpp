@@ -1,0 +1,172 @@
+#include "filter/json_filter.hpp"
+
+#include <optional>
+#include <unordered_set>
+
+#include "base/errors.hpp"
+#include "filter/filter.hpp"
+#include "text/unicode.hpp"
+
+namespace quillon {
+namespace {
+
+using json::Kind;
+using json::Member;
+using json::Value;
+
+// Static storage, so the marker needs no arena.
+constexpr std::string_view not_found_marker = "FILTER_NOT_FOUND";
+
+// The cut pieces of `text` at every `separator`, empty pieces included.
+template <typename Piece>
+void for_each_piece(std::string_view text, char separator, Piece&& piece) {
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t end = text.find(separator, start);
+    if (end == std::string_view::npos) {
+      piece(text.substr(start));
+      return;
+    }
+    piece(text.substr(start, end - start));
+    start = end + 1;
+  }
+}
+
+// What the host says when something that is not a mapping is indexed by text.
+[[noreturn]] void throw_not_subscriptable(const Value& value) {
+  const char* message = "";
+  switch (value.kind()) {
+    case Kind::array: message = "list indices must be integers or slices, not str"; break;
+    case Kind::text: message = "string indices must be integers, not 'str'"; break;
+    case Kind::null: message = "'NoneType' object is not subscriptable"; break;
+    case Kind::boolean: message = "'bool' object is not subscriptable"; break;
+    case Kind::integer:
+    case Kind::big_integer: message = "'int' object is not subscriptable"; break;
+    case Kind::real: message = "'float' object is not subscriptable"; break;
+    case Kind::object: break;  // objects are subscriptable
+  }
+  throw Error(ErrorKind::type, message);
+}
+
+class JsonExpression {
+ public:
+  JsonExpression(std::string_view whole, json::Arena& arena) : whole_(whole) {
+    std::unordered_set<std::string_view> seen;
+    for_each_piece(whole, '&', [&](std::string_view piece) {
+      std::string_view key = unicode::strip(piece);
+      if (count_++ == 0) trimmed_ = key;
+      // Equal keys look up equal values, so a projection stores each key once,
+      // at its first position. The keys outlive the filter list: copy them.
+      if (seen.insert(key).second) distinct_.push_back(arena.copy(key));
+    });
+  }
+
+  bool is_descent() const { return count_ == 1; }
+  const std::string_view& trimmed_key() const { return trimmed_; }
+  const std::string_view& whole_key() const { return whole_; }
+  const std::vector<std::string_view>& projection_keys() const { return distinct_; }
+
+ private:
+  std::string_view whole_;
+  std::string_view trimmed_;
+  std::size_t count_ = 0;
+  std::vector<std::string_view> distinct_;
+};
+
+class JsonAdapter {
+ public:
+  using Value = json::Value;
+  using Source = std::string_view;
+  using Expression = JsonExpression;
+
+  explicit JsonAdapter(json::Arena& arena) : arena_(arena) {}
+
+  Expression parse(std::string_view source) { return JsonExpression(source, arena_); }
+
+  filter::Shape shape(const Value& value) const {
+    if (value.is_array()) return filter::Shape::array;
+    if (value.is_object()) return filter::Shape::object;
+    return filter::Shape::scalar;
+  }
+  Value null() const { return Value::null(); }
+  Value marker() const { return Value::text(not_found_marker); }
+
+  Value lookup(const Value& container, std::string_view key) const {
+    if (auto found = lookup_or_missing(container, key)) return *found;
+    throw KeyLookupError(std::string(key));
+  }
+  std::optional<Value> lookup_or_missing(const Value& container, std::string_view key) const {
+    if (!container.is_object()) throw_not_subscriptable(container);
+    if (const Value* found = container.find(key)) return *found;
+    return std::nullopt;
+  }
+
+  template <typename F>
+  void for_each_element(const Value& array, F&& f) const {
+    for (const Value& element : array.items()) f(element);
+  }
+
+  // Builders fill a scratch vector and copy it into the arena once complete,
+  // so a step that fails leaves nothing half-built behind.
+  class ArrayBuilder {
+   public:
+    ArrayBuilder(json::Arena& arena, std::size_t size) : arena_(arena) { items_.reserve(size); }
+    void push(const Value& value) { items_.push_back(value); }
+    Value finish() { return arena_.copy_array(items_); }
+
+   private:
+    json::Arena& arena_;
+    std::vector<Value> items_;
+  };
+
+  class ObjectBuilder {
+   public:
+    ObjectBuilder(json::Arena& arena, std::vector<Member>& scratch) : arena_(arena), members_(scratch) {
+      members_.clear();
+    }
+    // Keys arrive distinct (JsonExpression::projection_keys), so this only appends.
+    void set(std::string_view key, const Value& value) { members_.push_back(Member{key, value}); }
+    Value finish() { return arena_.copy_object(members_); }
+
+   private:
+    json::Arena& arena_;
+    std::vector<Member>& members_;
+  };
+
+  ArrayBuilder new_array(const Value& source) { return ArrayBuilder(arena_, source.size()); }
+  // One object is built at a time, so they can share one scratch vector.
+  ObjectBuilder new_object() { return ObjectBuilder(arena_, member_scratch_); }
+
+ private:
+  json::Arena& arena_;
+  std::vector<Member> member_scratch_;
+};
+
+class FilterSpan {
+ public:
+  explicit FilterSpan(std::span<const std::string> filters) : filters_(filters) {}
+  std::optional<std::string_view> next() {
+    if (next_ == filters_.size()) return std::nullopt;
+    return std::string_view(filters_[next_++]);
+  }
+
+ private:
+  std::span<const std::string> filters_;
+  std::size_t next_ = 0;
+};
+
+}  // namespace
+
+json::Value filter_results(json::Value results, std::span<const std::string> filters, json::Arena& arena) {
+  JsonAdapter adapter(arena);
+  FilterSpan list(filters);
+  return filter::filter_results(adapter, results, list);
+}
+
+std::vector<std::string> split_filter_list(std::string_view filters_value) {
+  std::vector<std::string> out;
+  for_each_piece(filters_value, ',', [&](std::string_view piece) { out.emplace_back(unicode::strip(piece)); });
+  return out;
+}
+
+}  // namespace quillon

@@ -1,0 +1,120 @@
+#include "json/json_tree_builder.hpp"
+
+#include <functional>
+
+namespace quillon::json {
+namespace {
+
+// Objects up to this size find repeated keys by a linear scan; larger ones
+// get a hash index so that huge objects stay linear overall.
+constexpr std::size_t linear_scan_limit = 16;
+
+std::size_t hash_key(std::string_view k) { return std::hash<std::string_view>{}(k); }
+
+constexpr std::size_t recent_keys_size = 1024;  // a power of two
+constexpr std::size_t recent_key_max_length = 64;
+
+}  // namespace
+
+void TreeBuilder::open(bool object) {
+  if (depth_ == frames_.size()) frames_.emplace_back();
+  Frame& f = frames_[depth_++];
+  f.object = object;
+  f.id = object ? ++objects_opened_ : 0;
+  f.start = object ? members_.size() : items_.size();
+  f.key = key_;
+  f.index.clear();
+}
+
+void TreeBuilder::add(Value v) {
+  if (depth_ == 0) {
+    root_ = v;
+    return;
+  }
+  Frame& f = frames_[depth_ - 1];
+  if (f.object) add_member(f, key_, v);
+  else items_.push_back(v);
+}
+
+void TreeBuilder::close() {
+  Frame& f = frames_[--depth_];
+  Value v;
+  if (f.object) {
+    v = arena_.copy_object(std::span<const Member>(members_).subspan(f.start));
+    members_.resize(f.start);
+  } else {
+    v = arena_.copy_array(std::span<const Value>(items_).subspan(f.start));
+    items_.resize(f.start);
+  }
+  key_ = f.key;
+  add(v);
+}
+
+void TreeBuilder::add_member(Frame& f, std::string_view key, Value v) {
+  KeySlot* slot = nullptr;
+  if (key.size() <= recent_key_max_length) {
+    if (recent_keys_.empty()) recent_keys_.resize(recent_keys_size);
+    slot = &recent_keys_[hash_key(key) & (recent_keys_size - 1)];
+    if (slot->key.size() != key.size() || slot->key != key) {
+      slot->key = arena_.copy(key);
+      slot->object = 0;  // unknown: looked up below
+    } else if (slot->object == f.id) {
+      members_[f.start + slot->position].value = v;
+      return;
+    }
+  }
+  const bool known_new = slot != nullptr && slot->object != 0 && slot->object < f.id;
+  std::size_t position = known_new ? not_found : find_member(f, key);
+  if (position != not_found)
+    members_[f.start + position].value = v;
+  else
+    position = append_member(f, slot != nullptr ? slot->key : arena_.copy(key), v);
+  if (slot != nullptr) {
+    slot->object = f.id;
+    slot->position = position;
+  }
+}
+
+std::size_t TreeBuilder::find_member(const Frame& f, std::string_view key) const {
+  const Member* members = members_.data() + f.start;
+  const std::size_t n = members_.size() - f.start;
+  if (n < linear_scan_limit) {
+    for (std::size_t i = 0; i < n; ++i)
+      if (members[i].key == key) return i;
+    return not_found;
+  }
+  const std::size_t mask = f.index.size() - 1;
+  for (std::size_t slot = hash_key(key) & mask;; slot = (slot + 1) & mask) {
+    std::uint32_t entry = f.index[slot];
+    if (entry == 0) return not_found;
+    if (members[entry - 1].key == key) return entry - 1;
+  }
+}
+
+std::size_t TreeBuilder::append_member(Frame& f, std::string_view stored_key, Value v) {
+  const std::size_t n = members_.size() - f.start;
+  members_.push_back({stored_key, v});
+  if (n + 1 == linear_scan_limit) {
+    rebuild_index(f, 4 * linear_scan_limit);
+  } else if (n + 1 > linear_scan_limit) {
+    const std::size_t mask = f.index.size() - 1;
+    std::size_t slot = hash_key(stored_key) & mask;
+    while (f.index[slot] != 0) slot = (slot + 1) & mask;
+    f.index[slot] = static_cast<std::uint32_t>(n + 1);
+    if (2 * (n + 1) > f.index.size()) rebuild_index(f, 2 * f.index.size());
+  }
+  return n;
+}
+
+void TreeBuilder::rebuild_index(Frame& f, std::size_t capacity) {
+  f.index.assign(capacity, 0);
+  const std::size_t mask = capacity - 1;
+  const std::size_t n = members_.size() - f.start;
+  for (std::size_t i = 0; i < n; ++i) {
+    std::size_t slot = hash_key(members_[f.start + i].key) & mask;
+    while (f.index[slot] != 0) slot = (slot + 1) & mask;
+    f.index[slot] = static_cast<std::uint32_t>(i + 1);
+  }
+}
+
+}  // namespace quillon::json

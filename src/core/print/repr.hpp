@@ -1,0 +1,47 @@
+// The host's literal text forms (repr) of JSON values: None/True/False,
+// integers, shortest round-trip reals, quoted text, [..] and {..}.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "json/json_value.hpp"
+
+namespace quillon::repr {
+
+void append_integer(std::string& out, std::int64_t i);
+void append_real(std::string& out, double d);                // repr(float): 0.1, 1e+16, inf, nan
+void append_text(std::string& out, std::string_view wtf8);   // repr(str), quotes included
+// repr of any value; with sort_keys, object entries in code-point order of
+// their keys (as the printer writes them), otherwise in stored order (as the
+// host's repr(dict) does).
+void append(std::string& out, const json::Value& value, bool sort_keys);
+// Appends the indices of `members` to `order`, sorted by key in that order.
+void append_key_order(std::span<const json::Member> members, std::vector<std::uint32_t>& order);
+
+// Writers into a buffer the caller has sized, for the printer's inner loops.
+// Each returns the end of what it wrote.
+constexpr std::size_t max_integer_bytes = 20;
+constexpr std::size_t max_real_bytes = 32;
+// Escapes use at most 4 bytes per byte of text (\xNN for a control byte);
+// the writer may store a whole block past its end, so it asks for 16 more.
+constexpr std::size_t max_text_bytes(std::size_t text_bytes) { return 4 * text_bytes + 2 + 16; }
+char* write_integer(char* out, std::int64_t i);
+char* write_real(char* out, double d);
+char* write_text(char* out, std::string_view wtf8);  // quotes included
+// The quote repr(str) uses for the whole of `wtf8`, and the text between the
+// quotes of a piece of it (cut at code-point boundaries) escaped for that quote.
+char quote_for(std::string_view wtf8);
+char* write_text_body(char* out, std::string_view wtf8, char quote);
+
+// Width of a code point (not a quote) inside repr(str): 1, or its escape's length.
+std::size_t char_width(char32_t cp);
+// End of the run from `pos` of printable ASCII that repr(str) shows as
+// itself and that holds no quote of either kind and no `also` character.
+std::size_t plain_run_end(std::string_view wtf8, std::size_t pos, char also);
+
+}  // namespace quillon::repr

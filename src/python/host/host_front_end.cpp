@@ -1,0 +1,98 @@
+#include "host/host_front_end.hpp"
+
+#include <nanobind/stl/string.h>
+
+#include "base/errors.hpp"
+
+namespace nb = nanobind;
+
+namespace quillon::host {
+
+std::string text_bytes(nb::handle text) {
+  nb::object bytes = nb::steal(PyUnicode_AsEncodedString(text.ptr(), "utf-8", "surrogateescape"));
+  if (!bytes.is_valid()) throw nb::python_error();
+  return std::string(PyBytes_AS_STRING(bytes.ptr()), PyBytes_GET_SIZE(bytes.ptr()));
+}
+
+std::string wtf8(nb::handle text) {
+  nb::object bytes = nb::steal(PyUnicode_AsEncodedString(text.ptr(), "utf-8", "surrogatepass"));
+  if (!bytes.is_valid()) throw nb::python_error();
+  return std::string(PyBytes_AS_STRING(bytes.ptr()), PyBytes_GET_SIZE(bytes.ptr()));
+}
+
+nb::str host_text(std::string_view wtf8) {
+  PyObject* s = PyUnicode_DecodeUTF8(wtf8.data(), static_cast<Py_ssize_t>(wtf8.size()), "surrogatepass");
+  if (s == nullptr) throw nb::python_error();
+  return nb::steal<nb::str>(s);
+}
+
+namespace {
+
+nb::object sys_attr(const char* name) { return nb::module_::import_("sys").attr(name); }
+
+void write_to(nb::handle stream, std::string_view text) { stream.attr("write")(host_text(text)); }
+
+}  // namespace
+
+HostFrontEnd::HostFrontEnd(nb::object result_stream) : result_stream_(std::move(result_stream)) {}
+
+std::vector<std::string> HostFrontEnd::arguments() {
+  std::vector<std::string> args;
+  nb::list argv = nb::list(sys_attr("argv"));
+  for (std::size_t i = 1; i < argv.size(); ++i) args.push_back(wtf8(argv[i]));
+  return args;
+}
+
+void HostFrontEnd::print(std::string_view text) { write_to(sys_attr("stdout"), text); }
+
+void HostFrontEnd::print_description(std::string_view text) {
+  try {
+    print(text);
+  } catch (nb::python_error& e) {
+    if (!e.matches(PyExc_Exception)) throw;
+  }
+}
+
+void HostFrontEnd::write_result(std::string_view text) {
+  // Chunks may end inside a multi-byte character; hold its bytes back.
+  pending_.append(text);
+  std::size_t end = pending_.size();
+  std::size_t start = end;
+  while (start > 0 && end - start < 4 && (static_cast<unsigned char>(pending_[start - 1]) & 0xC0) == 0x80) --start;
+  if (start > 0) {
+    unsigned char lead = static_cast<unsigned char>(pending_[start - 1]);
+    std::size_t need = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    end = (end - (start - 1) >= need) ? end : start - 1;
+  }
+  nb::handle stream = result_stream_.is_none() ? sys_attr("stdout") : result_stream_;
+  write_to(stream, std::string_view(pending_).substr(0, end));
+  pending_.erase(0, end);
+}
+
+void HostFrontEnd::write_usage(std::string_view text, bool to_error) {
+  write_to(sys_attr(to_error ? "stderr" : "stdout"), text);
+}
+
+std::string HostFrontEnd::ask_line(std::string_view prompt) {
+  return text_bytes(nb::module_::import_("builtins").attr("input")(host_text(prompt)));
+}
+
+std::string HostFrontEnd::ask_password(std::string_view prompt) {
+  nb::object getpass = nb::module_::import_("getpass").attr("getpass");
+  return text_bytes(getpass(nb::arg("prompt") = host_text(prompt)));
+}
+
+void HostFrontEnd::exit(int status) { throw ExitRequest{status}; }
+
+void HostFrontEnd::check_interrupt() {
+  nb::gil_scoped_acquire gil;
+  if (PyErr_CheckSignals() != 0) throw nb::python_error();
+}
+
+std::string HostTransport::post(const std::string& url, const std::string& form_body,
+                                const std::function<void()>& check_interrupt) {
+  nb::gil_scoped_release released;
+  return curl_.post(url, form_body, check_interrupt);
+}
+
+}  // namespace quillon::host

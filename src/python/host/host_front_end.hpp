@@ -1,0 +1,52 @@
+// The module's side of the front-end interface: sys.argv, sys.stdout and the
+// printer's stream, input(), getpass.getpass(), SystemExit, pending signals.
+#pragma once
+
+#include <nanobind/nanobind.h>
+
+#include <string>
+
+#include "cli/front_end.hpp"
+#include "client/https_transport.hpp"
+
+namespace quillon::host {
+
+// Host text as bytes; undecodable bytes the host carries as surrogate
+// escapes (command-line arguments, file names) turn back into themselves.
+std::string text_bytes(nanobind::handle text);
+// Host text as WTF-8: lone surrogates kept as they are.
+std::string wtf8(nanobind::handle text);
+// Bytes as host text; lone surrogates (WTF-8) survive.
+nanobind::str host_text(std::string_view wtf8);
+
+class HostFrontEnd : public FrontEnd {
+ public:
+  // `result_stream` is where printed results go (the stream pp holds).
+  explicit HostFrontEnd(nanobind::object result_stream = nanobind::none());
+
+  std::vector<std::string> arguments() override;
+  void print(std::string_view text) override;
+  void print_description(std::string_view text) override;
+  void write_result(std::string_view text) override;
+  void write_usage(std::string_view text, bool to_error) override;
+  std::string ask_line(std::string_view prompt) override;
+  std::string ask_password(std::string_view prompt) override;
+  [[noreturn]] void exit(int status) override;
+  void check_interrupt() override;
+
+ private:
+  nanobind::object result_stream_;
+  std::string pending_;  // bytes of a character split between two result chunks
+};
+
+// Lets other threads (and signal handlers) run while a request blocks.
+class HostTransport : public Transport {
+ public:
+  std::string post(const std::string& url, const std::string& form_body,
+                   const std::function<void()>& check_interrupt) override;
+
+ private:
+  CurlTransport curl_;
+};
+
+}  // namespace quillon::host
