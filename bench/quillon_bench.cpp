@@ -33,8 +33,8 @@
 #include <vector>
 
 #include "client/https_transport.hpp"
-#include "json/json_decode.hpp"
 #include "filter/json_filter.hpp"
+#include "json/json_decode.hpp"
 #include "json/json_value.hpp"
 #include "print/printer.hpp"
 
@@ -42,9 +42,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double seconds_since(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 [[noreturn]] void usage() {
   std::fputs(
@@ -124,16 +122,19 @@ int run_answer(int argc, char** argv) {
     double decode_s = seconds_since(t1);
 
     auto t2 = Clock::now();
-    quillon::json::Value result = quillon::filter_results(document.root, std::span<const std::string>(filters),
-                                                          document.arena);
+    quillon::json::Value result =
+        quillon::filter_results(document.root, std::span<const std::string>(filters), document.arena);
     double filter_s = seconds_since(t2);
 
     auto t3 = Clock::now();
     std::size_t bytes_out = 0;
-    quillon::pretty_print(result, [&](std::string_view chunk) {
-      bytes_out += chunk.size();
-      write_all(fd, chunk);
-    }, 200);
+    quillon::pretty_print(
+        result,
+        [&](std::string_view chunk) {
+          bytes_out += chunk.size();
+          write_all(fd, chunk);
+        },
+        200);
     double print_s = seconds_since(t3);
 
     std::fprintf(stderr,

@@ -3,13 +3,13 @@
 #include <nanobind/nanobind.h>
 #include <nanobind/stl/string.h>
 
-#include "client/controller_client.hpp"
 #include "cli/default_config_dir.hpp"
+#include "cli/run_driver.hpp"
+#include "client/controller_client.hpp"
 #include "host/host_errors.hpp"
 #include "host/host_filter.hpp"
 #include "host/host_front_end.hpp"
 #include "host/host_values.hpp"
-#include "cli/run_driver.hpp"
 
 namespace nb = nanobind;
 using namespace nb::literals;

@@ -85,8 +85,8 @@ TEST(CommandLine, RefusedLinesNameTheFirstFault) {
 }
 
 TEST(CommandLine, HelpWinsOverLaterFaults) {
-  for (const std::vector<std::string>& args : {std::vector<std::string>{"-h"}, {"--he", "--bogus"},
-                                               {"--username", "x", "-hh", "--password"}}) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"-h"}, {"--he", "--bogus"}, {"--username", "x", "-hh", "--password"}}) {
     const CommandLineOutcome outcome = parse(args);
     ASSERT_EQ(outcome.action, Action::help) << outcome.output;
     EXPECT_EQ(outcome.exit_status, 0);
@@ -103,6 +103,8 @@ TEST(CommandLine, DefaultWidthReadsColumns) {
   const int fallback = quillon::default_help_width();
   setenv("COLUMNS", "junk", 1);
   EXPECT_EQ(quillon::default_help_width(), fallback);
-  if (saved) setenv("COLUMNS", saved_value.c_str(), 1);
-  else unsetenv("COLUMNS");
+  if (saved)
+    setenv("COLUMNS", saved_value.c_str(), 1);
+  else
+    unsetenv("COLUMNS");
 }

@@ -195,5 +195,7 @@ TEST(ConfigReaderState, MovedReaderKeepsItsSections) {
 }
 
 TEST(ConfigReaderText, QuoteMarksBytesThatAreNotUtf8AsTheHostDoes) {
-  EXPECT_EQ(config::quote("a\xff" "b"), "'a\\udcffb'");
+  EXPECT_EQ(config::quote("a\xff"
+                          "b"),
+            "'a\\udcffb'");
 }

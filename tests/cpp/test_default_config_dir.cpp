@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "cli/default_config_dir.hpp"
 #include "base/errors.hpp"
+#include "cli/default_config_dir.hpp"
 
 using namespace quillon;
 namespace fs = std::filesystem;

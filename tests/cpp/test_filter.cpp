@@ -131,7 +131,9 @@ TEST(SplitFilterList, CutsAtCommasAndTrims) {
   using L = std::vector<std::string>;
   EXPECT_EQ(quillon::split_filter_list(""), L{""});
   EXPECT_EQ(quillon::split_filter_list("results, name & vpc_id ,"), (L{"results", "name & vpc_id", ""}));
-  EXPECT_EQ(quillon::split_filter_list("\xe3\x80\x80" "a\xc2\x85,\tb c"), (L{"a", "b c"}));  // U+3000, U+0085
+  EXPECT_EQ(quillon::split_filter_list("\xe3\x80\x80"
+                                       "a\xc2\x85,\tb c"),
+            (L{"a", "b c"}));  // U+3000, U+0085
 }
 
 }  // namespace

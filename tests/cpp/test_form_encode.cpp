@@ -67,7 +67,9 @@ TEST(FormEncode, WritesEachKindLikeTheHostClient) {
 
 TEST(FormEncode, LoneSurrogatesFailWithTheHostsPosition) {
   // "ab" + U+D800 + U+DC01 (two lone surrogates, WTF-8) + "c"
-  const std::string text = "ab\xed\xa0\x80\xed\xb0\x81" "c";
+  const std::string text =
+      "ab\xed\xa0\x80\xed\xb0\x81"
+      "c";
   try {
     encode({{"ok", Value::text("fine")}, {"bad", Value::text(text)}});
     FAIL() << "no error";

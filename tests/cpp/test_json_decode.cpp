@@ -16,14 +16,24 @@ namespace {
 // would blur them (big integers, reals, text bytes).
 void render(const Value& v, std::string& out) {
   switch (v.kind()) {
-    case Kind::null: out += "null"; break;
-    case Kind::boolean: out += v.as_bool() ? "true" : "false"; break;
-    case Kind::integer: out += std::to_string(v.as_integer()); break;
-    case Kind::big_integer: out += "big(" + std::string(v.as_chars()) + ")"; break;
+    case Kind::null:
+      out += "null";
+      break;
+    case Kind::boolean:
+      out += v.as_bool() ? "true" : "false";
+      break;
+    case Kind::integer:
+      out += std::to_string(v.as_integer());
+      break;
+    case Kind::big_integer:
+      out += "big(" + std::string(v.as_chars()) + ")";
+      break;
     case Kind::real: {
       double d = v.as_real();
-      if (std::isnan(d)) out += "nan";
-      else if (std::isinf(d)) out += d < 0 ? "-inf" : "inf";
+      if (std::isnan(d))
+        out += "nan";
+      else if (std::isinf(d))
+        out += d < 0 ? "-inf" : "inf";
       else {
         char buf[40];
         std::snprintf(buf, sizeof buf, "%s%.17g", std::signbit(d) ? "-" : "", std::fabs(d));
@@ -122,7 +132,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"[1E2,1e+2,1.5e-1]", "[real(100),real(100),real(0.14999999999999999)]"},
         // Lone surrogates stay, as WTF-8; pairs combine; keys too.
         Case{"[\"\\ud800\",\"\\udc00\",\"\\ud800\\udc00\",\"\\ud800\\u0041\",\"\\udbff\\ud800x\"]",
-             "[\"\\xed\\xa0\\x80\",\"\\xed\\xb0\\x80\",\"\\xf0\\x90\\x80\\x80\",\"\\xed\\xa0\\x80A\",\"\\xed\\xaf\\xbf\\xed\\xa0\\x80x\"]"},
+             "[\"\\xed\\xa0\\x80\",\"\\xed\\xb0\\x80\",\"\\xf0\\x90\\x80\\x80\",\"\\xed\\xa0\\x80A\","
+             "\"\\xed\\xaf\\xbf\\xed\\xa0\\x80x\"]"},
         Case{"{\"\\udfff\":1}", "{\"\\xed\\xbf\\xbf\":1}"}, Case{"\"\\ud83d\"", "\"\\xed\\xa0\\xbd\""},
         Case{"[\"a\\\"\\\\\\/\\b\\f\\n\\r\\t\\u0000\"]", "[\"a\\x22\\x5c/\\x08\\x0c\\x0a\\x0d\\x09\\x00\"]"},
         // Repeated keys: first position, last value.
@@ -143,22 +154,23 @@ class Rejected : public testing::TestWithParam<std::string> {};
 
 TEST_P(Rejected, AsTheHostDoes) { EXPECT_TRUE(rejected(GetParam())) << GetParam(); }
 
-INSTANTIATE_TEST_SUITE_P(
-    JsonDecode, Rejected,
-    testing::Values(
-        // Nothing there.
-        "", " \n", "\xEF\xBB\xBF", "\xEF\xBB\xBF\xEF\xBB\xBF[1]",
-        // Junk after the document.
-        "[1] x", "[1]]", "1 2", "{} {}", "\"a\" x", std::string("[1]\x00", 4), "NaNx", "truex", "[1],",
-        // Number grammar, in containers and alone.
-        "[01]", "[1.]", "[.5]", "[-]", "[+1]", "[1e]", "[1e+]", "[0x10]", "[1.e5]", "[--1]", "01", "1.", "-", "+1",
-        "[nan]", "[inf]", "[-NaN]", "[infinity]", "[Infinity1]", "[NaN1]", "[-Infinityx]", "[tru]", "[nul]", "[truex]",
-        // Raw control characters and bad escapes.
-        "[\"a\x01\"]", "\"a\x1f\"", "{\"a\nb\":1}", "\"a\tb\"", "[\"\\x\"]", "[\"\\u12\"]", "[\"\\u12g4\"]", "\"\\ud800\\u12\"",
-        "\"\\'\"",
-        // Structure.
-        "[1,]", "{\"a\":1,}", "{\"a\" 1}", "[1 2]", "{1:2}", "{\"a\"}", "[", "{", "[\"a]", "\"abc", "[1}", "{\"a\":1]",
-        "]", "[,1]", "{,}", "[1,,2]"));
+INSTANTIATE_TEST_SUITE_P(JsonDecode, Rejected,
+                         testing::Values(
+                             // Nothing there.
+                             "", " \n", "\xEF\xBB\xBF", "\xEF\xBB\xBF\xEF\xBB\xBF[1]",
+                             // Junk after the document.
+                             "[1] x", "[1]]", "1 2", "{} {}", "\"a\" x", std::string("[1]\x00", 4), "NaNx", "truex",
+                             "[1],",
+                             // Number grammar, in containers and alone.
+                             "[01]", "[1.]", "[.5]", "[-]", "[+1]", "[1e]", "[1e+]", "[0x10]", "[1.e5]", "[--1]", "01",
+                             "1.", "-", "+1", "[nan]", "[inf]", "[-NaN]", "[infinity]", "[Infinity1]", "[NaN1]",
+                             "[-Infinityx]", "[tru]", "[nul]", "[truex]",
+                             // Raw control characters and bad escapes.
+                             "[\"a\x01\"]", "\"a\x1f\"", "{\"a\nb\":1}", "\"a\tb\"", "[\"\\x\"]", "[\"\\u12\"]",
+                             "[\"\\u12g4\"]", "\"\\ud800\\u12\"", "\"\\'\"",
+                             // Structure.
+                             "[1,]", "{\"a\":1,}", "{\"a\" 1}", "[1 2]", "{1:2}", "{\"a\"}", "[", "{", "[\"a]", "\"abc",
+                             "[1}", "{\"a\":1]", "]", "[,1]", "{,}", "[1,,2]"));
 
 TEST(JsonDecode, DepthLimitIsClearAndSafe) {
   // `depth` containers in all, the innermost empty.

@@ -46,8 +46,8 @@ TEST_P(DeepNesting, PrintsWithoutExhaustingTheStack) {
   Arena arena;
   Value v = nest(arena, depth, objects, Value::text("x"));
   // One element per level: broken or flat, the text is the same.
-  std::string expected = objects ? repeat("{'k': ", depth) + "'x'" + repeat("}", depth)
-                                 : repeat("[", depth) + "'x'" + repeat("]", depth);
+  std::string expected =
+      objects ? repeat("{'k': ", depth) + "'x'" + repeat("}", depth) : repeat("[", depth) + "'x'" + repeat("]", depth);
   std::string flat;
   quillon::repr::append(flat, v, false);
   EXPECT_EQ(flat, expected);
@@ -108,7 +108,8 @@ TEST(Printer, EscapeWidthOfEveryCodePoint) {
       quillon::unicode::append(text, cp);
       std::string quoted;
       quillon::repr::append_text(quoted, text);
-      ASSERT_EQ(quoted.size() - 2, expected == 1 ? text.size() : expected) << std::hex << static_cast<std::uint32_t>(cp);
+      ASSERT_EQ(quoted.size() - 2, expected == 1 ? text.size() : expected)
+          << std::hex << static_cast<std::uint32_t>(cp);
     }
   }
 }
@@ -141,7 +142,9 @@ TEST(Printer, LinesJoinBackIntoTheFlatText) {
         std::size_t length = 150 + next(60);
         Value value;
         switch (next(4)) {
-          case 0: value = text(length); break;
+          case 0:
+            value = text(length);
+            break;
           case 1: {
             Value items[2] = {text(length - 10), Value::integer(next(1000))};
             value = arena.copy_array(items);
@@ -152,7 +155,8 @@ TEST(Printer, LinesJoinBackIntoTheFlatText) {
             value = arena.copy_object({&inner, 1});
             break;
           }
-          default: value = Value::real(next(1000) / 7.0);
+          default:
+            value = Value::real(next(1000) / 7.0);
         }
         members.push_back({keys[next(keys.size())], value});
       }

@@ -6,10 +6,10 @@ using namespace quillon::unicode;
 
 TEST(Unicode, LowerFollowsHostRules) {
   EXPECT_EQ(lower("ABC"), "abc");
-  EXPECT_EQ(lower("\u0130"), "i\u0307");                // dotted capital I: two code points
+  EXPECT_EQ(lower("\u0130"), "i\u0307");                                     // dotted capital I: two code points
   EXPECT_EQ(lower("\u039F\u0394\u039F\u03A3"), "\u03BF\u03B4\u03BF\u03C2");  // final sigma
-  EXPECT_EQ(lower("\u03A3\u0391"), "\u03C3\u03B1");      // sigma not at a word end
-  EXPECT_EQ(lower("\u03A3"), "\u03C3");                  // alone: not final
+  EXPECT_EQ(lower("\u03A3\u0391"), "\u03C3\u03B1");                          // sigma not at a word end
+  EXPECT_EQ(lower("\u03A3"), "\u03C3");                                      // alone: not final
 }
 
 TEST(Unicode, StripUsesHostWhiteSpace) {
@@ -19,7 +19,10 @@ TEST(Unicode, StripUsesHostWhiteSpace) {
 }
 
 TEST(Unicode, RepairReplacesMaximalSubparts) {
-  EXPECT_EQ(repair_utf8("a\xe2\x82" "b"), "a\uFFFD" "b");
+  EXPECT_EQ(repair_utf8("a\xe2\x82"
+                        "b"),
+            "a\uFFFD"
+            "b");
   EXPECT_EQ(repair_utf8("\xed\xa0\x80"), "\uFFFD\uFFFD\uFFFD");  // encoded surrogate
   EXPECT_EQ(repair_utf8("\xf0\x9f\x98\x80"), "\U0001F600");
   EXPECT_EQ(first_invalid_utf8("ok\xff"), 2u);

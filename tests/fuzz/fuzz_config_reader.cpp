@@ -2,8 +2,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "config/config_reader.hpp"
 #include "base/errors.hpp"
+#include "config/config_reader.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   quillon::config::Reader reader;

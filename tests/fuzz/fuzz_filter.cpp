@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "base/errors.hpp"
-#include "json/json_decode.hpp"
 #include "filter/json_filter.hpp"
+#include "json/json_decode.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view input(reinterpret_cast<const char*>(data), size);

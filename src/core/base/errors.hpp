@@ -9,17 +9,17 @@
 namespace quillon {
 
 enum class ErrorKind {
-  os,              // a file or directory could not be used (OSError with errno)
+  os,                          // a file or directory could not be used (OSError with errno)
   default_config_dir_missing,  // FileNotFoundError with our own message
-  transport,       // the request could not be completed (ConnectionError)
-  json_decode,     // the answer is not JSON (ValueError subclass)
-  key,             // filter lookup of a missing key (KeyError)
-  type,            // a value of the wrong kind (TypeError)
-  encoding,        // text that cannot be encoded as UTF-8 (UnicodeEncodeError)
-  recursion,       // compound queries that nest without end (RecursionError)
-  config,          // the configuration reader (its own classes, config_reader.hpp)
-  interrupted,     // Ctrl-C during a blocking call (KeyboardInterrupt)
-  value,           // any other bad value (ValueError)
+  transport,                   // the request could not be completed (ConnectionError)
+  json_decode,                 // the answer is not JSON (ValueError subclass)
+  key,                         // filter lookup of a missing key (KeyError)
+  type,                        // a value of the wrong kind (TypeError)
+  encoding,                    // text that cannot be encoded as UTF-8 (UnicodeEncodeError)
+  recursion,                   // compound queries that nest without end (RecursionError)
+  config,                      // the configuration reader (its own classes, config_reader.hpp)
+  interrupted,                 // Ctrl-C during a blocking call (KeyboardInterrupt)
+  value,                       // any other bad value (ValueError)
 };
 
 class Error : public std::runtime_error {
@@ -48,7 +48,8 @@ class JsonDecodeError : public Error {
  public:
   JsonDecodeError(std::string reason, std::size_t position)
       : Error(ErrorKind::json_decode, reason + " (at byte " + std::to_string(position) + ")"),
-        reason_(std::move(reason)), position_(position) {}
+        reason_(std::move(reason)),
+        position_(position) {}
   const std::string& reason() const { return reason_; }
   std::size_t position() const { return position_; }
 

@@ -6,8 +6,8 @@
 #include <map>
 
 #include "cli/command_line_help.hpp"
-#include "text/decimal_digits.hpp"
 #include "print/repr.hpp"
+#include "text/decimal_digits.hpp"
 #include "text/unicode.hpp"
 
 namespace quillon {
@@ -206,8 +206,10 @@ class Parser {
           ++help_count;
           option_string = std::string("-") + (*value)[0];
           if (option_string != "-h") throw argument_error(action, "ignored explicit argument " + quoted(*value));
-          if (value->size() == 1) value.reset();
-          else value->erase(0, 1);
+          if (value->size() == 1)
+            value.reset();
+          else
+            value->erase(0, 1);
           continue;
         }
         throw argument_error(action, "ignored explicit argument " + quoted(*value));
@@ -230,10 +232,18 @@ class Parser {
     // which every use of the options treats as an empty value.
     std::string stored = value == "--" ? std::string() : value;
     switch (action) {
-      case 1: result_.controller_ip = std::move(stored); break;
-      case 2: result_.username = std::move(stored); break;
-      case 3: result_.password = std::move(stored); break;
-      case 4: result_.config_dir = std::move(stored); break;
+      case 1:
+        result_.controller_ip = std::move(stored);
+        break;
+      case 2:
+        result_.username = std::move(stored);
+        break;
+      case 3:
+        result_.password = std::move(stored);
+        break;
+      case 4:
+        result_.config_dir = std::move(stored);
+        break;
     }
   }
 

@@ -76,8 +76,8 @@ std::vector<std::string> usage_parts() {
 
 // Greedy filling of usage parts into lines no wider than `text_width`; the
 // first line may start after `prefix` instead of `indent`.
-std::vector<std::string> usage_lines(const std::vector<std::string>& parts, const std::string& indent,
-                                     int text_width, const std::string_view* prefix) {
+std::vector<std::string> usage_lines(const std::vector<std::string>& parts, const std::string& indent, int text_width,
+                                     const std::string_view* prefix) {
   std::vector<std::string> lines, line;
   int indent_length = static_cast<int>(indent.size());
   int line_length = (prefix ? text_length(*prefix) : indent_length) - 1;
@@ -139,8 +139,7 @@ std::string option_entry(std::string_view invocation, std::string_view help, int
     indent_first = help_position;
   }
   const std::vector<std::string> lines = wrap(help, help_width);
-  for (std::size_t i = 0; i < lines.size(); ++i)
-    out += spaces(i == 0 ? indent_first : help_position) + lines[i] + "\n";
+  for (std::size_t i = 0; i < lines.size(); ++i) out += spaces(i == 0 ? indent_first : help_position) + lines[i] + "\n";
   return out;
 }
 

@@ -30,7 +30,8 @@ bool is_directory(const std::string& path) {
 
 std::string default_config_dir(std::string_view own_file) {
   std::string path = compose_default_config_dir(own_file);
-  if (!is_directory(path)) throw Error(ErrorKind::default_config_dir_missing, "Default config directory not found: " + path);
+  if (!is_directory(path))
+    throw Error(ErrorKind::default_config_dir_missing, "Default config directory not found: " + path);
   return path;
 }
 

@@ -5,11 +5,11 @@
 #include <cerrno>
 #include <memory>
 
-#include "cli/command_line.hpp"
-#include "config/config_reader.hpp"
-#include "client/controller_client.hpp"
-#include "cli/default_config_dir.hpp"
 #include "base/errors.hpp"
+#include "cli/command_line.hpp"
+#include "cli/default_config_dir.hpp"
+#include "client/controller_client.hpp"
+#include "config/config_reader.hpp"
 #include "print/printer.hpp"
 #include "text/unicode.hpp"
 
@@ -45,11 +45,11 @@ void run_main(FrontEnd& front_end, Transport& transport, const std::string& prog
   auto given = [](const std::optional<std::string>& value) { return value && !value->empty(); };
 
   RunSettings settings;
-  settings.controller_ip = given(options.controller_ip) ? *options.controller_ip
-                                                        : front_end.ask_line("Enter Norvane Controller IP: ");
+  settings.controller_ip =
+      given(options.controller_ip) ? *options.controller_ip : front_end.ask_line("Enter Norvane Controller IP: ");
   settings.username = given(options.username) ? *options.username : "admin";
-  settings.password = given(options.password) ? *options.password
-                                              : front_end.ask_password("Enter Norvane Controller Password: ");
+  settings.password =
+      given(options.password) ? *options.password : front_end.ask_password("Enter Norvane Controller Password: ");
   settings.config_dir = given(options.config_dir) ? *options.config_dir : default_config_dir(own_file);
 
   ControllerClient(transport, front_end).get_norvane_cid(settings.controller_ip, settings.username, settings.password);
@@ -70,8 +70,8 @@ void walk_config_dir(FrontEnd& front_end, Transport& transport, const RunSetting
       // A file without a readable description still runs.
     }
 
-    json::Document result = client.norvane_api(settings.controller_ip, settings.username, settings.password,
-                                               settings.config_dir, filepath);
+    json::Document result =
+        client.norvane_api(settings.controller_ip, settings.username, settings.password, settings.config_dir, filepath);
     pretty_print(result.root, [&](std::string_view chunk) { front_end.write_result(chunk); });
     front_end.print("\n\n");
   }

@@ -49,8 +49,7 @@ std::optional<long long> parse_host_int(std::string_view text) {
 
 int default_help_width() {
   long long columns = 0;
-  if (const char* env = std::getenv("COLUMNS"))
-    columns = parse_host_int(env).value_or(0);
+  if (const char* env = std::getenv("COLUMNS")) columns = parse_host_int(env).value_or(0);
   if (columns <= 0) {
     winsize size{};
     columns = ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col ? size.ws_col : 80;

@@ -4,12 +4,12 @@
 
 #include <optional>
 
-#include "config/config_reader.hpp"
-#include "cli/default_config_dir.hpp"
 #include "base/errors.hpp"
+#include "cli/default_config_dir.hpp"
 #include "client/form_encode.hpp"
-#include "json/json_decode.hpp"
+#include "config/config_reader.hpp"
 #include "filter/json_filter.hpp"
+#include "json/json_decode.hpp"
 #include "text/unicode.hpp"
 
 namespace quillon {
@@ -109,8 +109,8 @@ json::Document ControllerClient::run_query(const std::string& controller_ip, con
   if (::stat(config_file.c_str(), &st) == 0) {
     for (const OpenFile& f : chain)
       if (f.device == st.st_dev && f.inode == st.st_ino)
-        throw Error(ErrorKind::recursion, "compound queries refer back to a file already being run: " +
-                                              describe_chain(chain, config_file));
+        throw Error(ErrorKind::recursion,
+                    "compound queries refer back to a file already being run: " + describe_chain(chain, config_file));
   }
   if (chain.size() > max_compound_depth)
     throw Error(ErrorKind::recursion, "compound queries nest more than " + std::to_string(max_compound_depth) +
@@ -140,7 +140,8 @@ json::Document ControllerClient::run_query(const std::string& controller_ip, con
     rdata.push_back({option, json::Value::text(value)});
     if (value.starts_with(compound_prefix) && value.ends_with(")")) {
       compound_field = rdata.size() - 1;
-      compound_config_file = std::string(value.substr(compound_prefix.size(), value.size() - compound_prefix.size() - 1));
+      compound_config_file =
+          std::string(value.substr(compound_prefix.size(), value.size() - compound_prefix.size() - 1));
     }
   }
 
@@ -158,9 +159,9 @@ json::Document ControllerClient::run_query(const std::string& controller_ip, con
   }
 
   std::string compound_filepath = join_path(config_dir, compound_config_file);
-  chain.push_back({static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino), config_file});
-  json::Document compound_results =
-      run_query(controller_ip, username, password, config_dir, compound_filepath, chain);
+  chain.push_back(
+      {static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino), config_file});
+  json::Document compound_results = run_query(controller_ip, username, password, config_dir, compound_filepath, chain);
   chain.pop_back();
   arena.absorb(std::move(compound_results.arena));
 

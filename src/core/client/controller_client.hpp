@@ -26,18 +26,16 @@ class ControllerClient {
 
   // Runs one configuration file against the controller and returns its
   // narrowed answer (for a compound query, one {"object", "results"} per element).
-  json::Document norvane_api(const std::string& controller_ip, const std::string& username,
-                             const std::string& password, const std::string& config_dir,
-                             const std::string& config_file);
+  json::Document norvane_api(const std::string& controller_ip, const std::string& username, const std::string& password,
+                             const std::string& config_dir, const std::string& config_file);
 
  private:
   struct OpenFile {
     unsigned long long device, inode;
     std::string path;
   };
-  json::Document run_query(const std::string& controller_ip, const std::string& username,
-                           const std::string& password, const std::string& config_dir,
-                           const std::string& config_file, std::vector<OpenFile>& chain);
+  json::Document run_query(const std::string& controller_ip, const std::string& username, const std::string& password,
+                           const std::string& config_dir, const std::string& config_file, std::vector<OpenFile>& chain);
   std::string post(const std::string& url, const std::string& body);
 
   Transport& transport_;

@@ -18,7 +18,9 @@ CurlLibrary load() {
     return address;
   };
   CurlLibrary api;
-  auto bind = [&](auto& slot, const char* name) { slot = reinterpret_cast<std::decay_t<decltype(slot)>>(symbol(name)); };
+  auto bind = [&](auto& slot, const char* name) {
+    slot = reinterpret_cast<std::decay_t<decltype(slot)>>(symbol(name));
+  };
   bind(api.global_init, "curl_global_init");
   bind(api.easy_init, "curl_easy_init");
   bind(api.easy_cleanup, "curl_easy_cleanup");
@@ -36,7 +38,8 @@ CurlLibrary load() {
   bind(api.slist_append, "curl_slist_append");
   bind(api.slist_free_all, "curl_slist_free_all");
   CURLcode status = api.global_init(CURL_GLOBAL_DEFAULT);
-  if (status != CURLE_OK) throw Error(ErrorKind::transport, std::string("Cannot start libcurl: ") + api.easy_strerror(status));
+  if (status != CURLE_OK)
+    throw Error(ErrorKind::transport, std::string("Cannot start libcurl: ") + api.easy_strerror(status));
   return api;
 }
 

@@ -67,14 +67,28 @@ void append_quoted(std::string& out, std::string_view bytes) {
 // str() of a value the way the host writes it into the form.
 void append_str(std::string& out, const json::Value& v) {
   switch (v.kind()) {
-    case json::Kind::null: out += "None"; break;
-    case json::Kind::boolean: out += v.as_bool() ? "True" : "False"; break;
-    case json::Kind::integer: repr::append_integer(out, v.as_integer()); break;
-    case json::Kind::big_integer: out += v.as_chars(); break;
-    case json::Kind::real: repr::append_real(out, v.as_real()); break;
-    case json::Kind::text: out += v.as_chars(); break;
+    case json::Kind::null:
+      out += "None";
+      break;
+    case json::Kind::boolean:
+      out += v.as_bool() ? "True" : "False";
+      break;
+    case json::Kind::integer:
+      repr::append_integer(out, v.as_integer());
+      break;
+    case json::Kind::big_integer:
+      out += v.as_chars();
+      break;
+    case json::Kind::real:
+      repr::append_real(out, v.as_real());
+      break;
+    case json::Kind::text:
+      out += v.as_chars();
+      break;
     case json::Kind::array:
-    case json::Kind::object: repr::append(out, v, /*sort_keys=*/false); break;
+    case json::Kind::object:
+      repr::append(out, v, /*sort_keys=*/false);
+      break;
   }
 }
 
@@ -89,7 +103,9 @@ struct Pair {
 
 TextEncodeError::TextEncodeError(std::string text, std::size_t start, std::size_t end)
     : Error(ErrorKind::encoding, encode_error_message(text, start, end)),
-      text_(std::move(text)), start_(start), end_(end) {}
+      text_(std::move(text)),
+      start_(start),
+      end_(end) {}
 
 std::string encode_form(std::span<const FormField> fields) {
   // First pass, as the client's parameter encoder: spread each field over its

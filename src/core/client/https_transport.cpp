@@ -7,8 +7,8 @@
 #include <memory>
 #include <system_error>
 
-#include "client/curl_library.hpp"
 #include "base/errors.hpp"
+#include "client/curl_library.hpp"
 #include "json/json_decode.hpp"
 
 namespace quillon {
@@ -28,7 +28,8 @@ struct SlistDeleter {
 class Attached {
  public:
   Attached(CURLM* multi, CURL* easy) : multi_(multi), easy_(easy) {
-    if (curl_library().multi_add_handle(multi, easy) != CURLM_OK) throw Error(ErrorKind::transport, "Cannot start the request");
+    if (curl_library().multi_add_handle(multi, easy) != CURLM_OK)
+      throw Error(ErrorKind::transport, "Cannot start the request");
   }
   ~Attached() { curl_library().multi_remove_handle(multi_, easy_); }
   Attached(const Attached&) = delete;
@@ -81,7 +82,9 @@ std::string checked_url(const std::string& url) {
   if (authority == path) throw Error(ErrorKind::transport, "Invalid URL " + url + ": No host supplied");
   for (std::size_t i = 0; i < path; ++i) {
     unsigned char c = static_cast<unsigned char>(url[i]);
-    if (c <= 0x20 || c == 0x7f) throw Error(ErrorKind::transport, "Invalid URL " + url + ": the host part holds white space or control characters");
+    if (c <= 0x20 || c == 0x7f)
+      throw Error(ErrorKind::transport,
+                  "Invalid URL " + url + ": the host part holds white space or control characters");
   }
   std::string out = url.substr(0, path);
   static constexpr char hex[] = "0123456789ABCDEF";
@@ -100,7 +103,9 @@ std::string checked_url(const std::string& url) {
 
 void set(CURL* easy, CURLoption option, auto value) {
   CURLcode status = curl_library().easy_setopt(easy, option, value);
-  if (status != CURLE_OK) throw Error(ErrorKind::transport, std::string("Cannot set up the request: ") + curl_library().easy_strerror(status));
+  if (status != CURLE_OK)
+    throw Error(ErrorKind::transport,
+                std::string("Cannot set up the request: ") + curl_library().easy_strerror(status));
 }
 
 }  // namespace
@@ -149,12 +154,14 @@ std::string CurlTransport::post(const std::string& url, const std::string& form_
     for (;;) {
       int running = 0;
       CURLMcode m = curl_library().multi_perform(multi.get(), &running);
-      if (m != CURLM_OK) throw Error(ErrorKind::transport, "Cannot reach " + url + ": " + curl_library().multi_strerror(m));
+      if (m != CURLM_OK)
+        throw Error(ErrorKind::transport, "Cannot reach " + url + ": " + curl_library().multi_strerror(m));
       if (running == 0) break;
       // Wakes at least every 100 ms so an interrupt is noticed promptly even
       // while the server sends nothing.
       m = curl_library().multi_poll(multi.get(), nullptr, 0, 100, nullptr);
-      if (m != CURLM_OK) throw Error(ErrorKind::transport, "Cannot reach " + url + ": " + curl_library().multi_strerror(m));
+      if (m != CURLM_OK)
+        throw Error(ErrorKind::transport, "Cannot reach " + url + ": " + curl_library().multi_strerror(m));
       if (check_interrupt) check_interrupt();
     }
     int queued = 0;
@@ -164,7 +171,8 @@ std::string CurlTransport::post(const std::string& url, const std::string& form_
   }
   if (sink.failure) std::rethrow_exception(sink.failure);
   if (result != CURLE_OK) {
-    std::string message = "Cannot reach " + url + ": " + (reason[0] != '\0' ? reason : curl_library().easy_strerror(result));
+    std::string message =
+        "Cannot reach " + url + ": " + (reason[0] != '\0' ? reason : curl_library().easy_strerror(result));
     long os_errno = 0;
     if (curl_library().easy_getinfo(h, CURLINFO_OS_ERRNO, &os_errno) == CURLE_OK && os_errno != 0)
       message += " (" + std::generic_category().message(static_cast<int>(os_errno)) + ")";

@@ -58,8 +58,8 @@ std::string message_for(ErrorType type, const ConfigError::Fields& f) {
       return f.msg;
     case ErrorType::interpolation_missing_option:
       return "Bad value substitution: option " + quote(f.option) + " in section " + quote(f.section) +
-             " contains an interpolation key " + quote(f.reference) + " which is not a valid option name. Raw value: " +
-             quote(f.rawval);
+             " contains an interpolation key " + quote(f.reference) +
+             " which is not a valid option name. Raw value: " + quote(f.rawval);
     case ErrorType::interpolation_depth:
       return "Recursion limit exceeded in value substitution: option " + quote(f.option) + " in section " +
              quote(f.section) + " contains an interpolation key which cannot be substituted in " +
@@ -121,7 +121,7 @@ std::string_view strip(std::string_view s) {
   std::size_t begin = 0;
   while (begin < s.size() && static_cast<unsigned char>(s[begin]) < 0x80 && ascii_space(s[begin])) ++begin;
   return begin < s.size() && static_cast<unsigned char>(s[begin]) >= 0x80 ? unicode::strip(s.substr(begin))
-                                                                         : rstrip(s.substr(begin));
+                                                                          : rstrip(s.substr(begin));
 }
 
 }  // namespace

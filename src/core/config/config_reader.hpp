@@ -36,14 +36,14 @@ enum class ErrorType {
 class ConfigError : public Error {
  public:
   struct Fields {
-    std::string source;     // file name as given to the reader
+    std::string source;  // file name as given to the reader
     std::size_t lineno = 0;
-    std::string line;       // the whole line, its line feed included
+    std::string line;  // the whole line, its line feed included
     std::string section;
-    std::string option;     // folded to lower case
-    std::string rawval;     // raw value of the option being expanded
-    std::string reference;  // the missing key (folded)
-    std::string msg;        // message of an expansion syntax error
+    std::string option;                                          // folded to lower case
+    std::string rawval;                                          // raw value of the option being expanded
+    std::string reference;                                       // the missing key (folded)
+    std::string msg;                                             // message of an expansion syntax error
     std::vector<std::pair<std::size_t, std::string>> bad_lines;  // parsing: (lineno, line)
   };
 
@@ -62,8 +62,8 @@ class ConfigError : public Error {
 // names the file.
 class TextDecodeError : public Error {
  public:
-  TextDecodeError(std::string source, std::shared_ptr<const std::string> bytes, std::size_t start,
-                  std::size_t end, std::string reason);
+  TextDecodeError(std::string source, std::shared_ptr<const std::string> bytes, std::size_t start, std::size_t end,
+                  std::string reason);
   const std::string& source() const { return source_; }
   const std::string& bytes() const { return *bytes_; }
   std::size_t start() const { return start_; }

@@ -44,9 +44,8 @@ typename Adapter::Value descend_array(Adapter& adapter, const typename Adapter::
                                       const Expression& expression) {
   auto out = adapter.new_array(array);
   const auto& key = expression.trimmed_key();
-  adapter.for_each_element(array, [&](const typename Adapter::Value& element) {
-    out.push(adapter.lookup(element, key));
-  });
+  adapter.for_each_element(array,
+                           [&](const typename Adapter::Value& element) { out.push(adapter.lookup(element, key)); });
   return out.finish();
 }
 

@@ -36,14 +36,27 @@ void for_each_piece(std::string_view text, char separator, Piece&& piece) {
 [[noreturn]] void throw_not_subscriptable(const Value& value) {
   const char* message = "";
   switch (value.kind()) {
-    case Kind::array: message = "list indices must be integers or slices, not str"; break;
-    case Kind::text: message = "string indices must be integers, not 'str'"; break;
-    case Kind::null: message = "'NoneType' object is not subscriptable"; break;
-    case Kind::boolean: message = "'bool' object is not subscriptable"; break;
+    case Kind::array:
+      message = "list indices must be integers or slices, not str";
+      break;
+    case Kind::text:
+      message = "string indices must be integers, not 'str'";
+      break;
+    case Kind::null:
+      message = "'NoneType' object is not subscriptable";
+      break;
+    case Kind::boolean:
+      message = "'bool' object is not subscriptable";
+      break;
     case Kind::integer:
-    case Kind::big_integer: message = "'int' object is not subscriptable"; break;
-    case Kind::real: message = "'float' object is not subscriptable"; break;
-    case Kind::object: break;  // objects are subscriptable
+    case Kind::big_integer:
+      message = "'int' object is not subscriptable";
+      break;
+    case Kind::real:
+      message = "'float' object is not subscriptable";
+      break;
+    case Kind::object:
+      break;  // objects are subscriptable
   }
   throw Error(ErrorKind::type, message);
 }

@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <bit>
+#include <charconv>
 #include <cstdint>
 #include <cstring>
-#include <charconv>
 #include <vector>
 
 #include "base/errors.hpp"
@@ -165,7 +165,8 @@ class FastDecoder {
         }
         char digits[24];
         auto end = std::to_chars(digits, digits + sizeof digits, n.get_uint64()).ptr;
-        return builder_.add(Value::big_integer(arena_.copy(std::string_view(digits, static_cast<std::size_t>(end - digits)))));
+        return builder_.add(
+            Value::big_integer(arena_.copy(std::string_view(digits, static_cast<std::size_t>(end - digits)))));
       }
       case od::json_type::boolean: {
         bool b;

@@ -54,8 +54,10 @@ bool overflows(std::string_view mantissa, std::string_view exponent) {
   long long exp = 0;
   bool negative = false;
   for (char c : exponent) {
-    if (c == '-') negative = true;
-    else if (is_digit(c) && exp < 1000000000) exp = exp * 10 + (c - '0');
+    if (c == '-')
+      negative = true;
+    else if (is_digit(c) && exp < 1000000000)
+      exp = exp * 10 + (c - '0');
   }
   return lead + (negative ? -exp : exp) >= 0;
 }
@@ -81,14 +83,30 @@ std::size_t read_string(std::string_view text, std::size_t pos, std::string& out
     if (pos + 1 >= n) throw JsonDecodeError("Unterminated string starting at", begin);
     char e = text[pos + 1];
     switch (e) {
-      case '"': out += '"'; break;
-      case '\\': out += '\\'; break;
-      case '/': out += '/'; break;
-      case 'b': out += '\b'; break;
-      case 'f': out += '\f'; break;
-      case 'n': out += '\n'; break;
-      case 'r': out += '\r'; break;
-      case 't': out += '\t'; break;
+      case '"':
+        out += '"';
+        break;
+      case '\\':
+        out += '\\';
+        break;
+      case '/':
+        out += '/';
+        break;
+      case 'b':
+        out += '\b';
+        break;
+      case 'f':
+        out += '\f';
+        break;
+      case 'n':
+        out += '\n';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      case 't':
+        out += '\t';
+        break;
       case 'u': {
         long cp = read_hex4(text, pos + 2);
         if (cp < 0) throw JsonDecodeError("Invalid \\uXXXX escape", pos + 1);
@@ -152,7 +170,8 @@ std::size_t read_scalar(std::string_view text, std::size_t pos, Value& out) {
   const bool negative = text[pos] == '-';
   if (negative) ++pos;
   if (pos >= n || !is_digit(text[pos])) throw JsonDecodeError("Expecting value", start);
-  if (text[pos] == '0') ++pos;
+  if (text[pos] == '0')
+    ++pos;
   else
     while (pos < n && is_digit(text[pos])) ++pos;
   const std::size_t int_end = pos;

@@ -32,8 +32,10 @@ void TreeBuilder::add(Value v) {
     return;
   }
   Frame& f = frames_[depth_ - 1];
-  if (f.object) add_member(f, key_, v);
-  else items_.push_back(v);
+  if (f.object)
+    add_member(f, key_, v);
+  else
+    items_.push_back(v);
 }
 
 void TreeBuilder::close() {

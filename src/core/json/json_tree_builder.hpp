@@ -38,9 +38,9 @@ class TreeBuilder {
  private:
   struct Frame {
     bool object = false;
-    std::uint64_t id = 0;      // objects opened later have larger ids
-    std::size_t start = 0;     // first item or member on the scratch stack
-    std::string_view key;      // this container's key in its parent object
+    std::uint64_t id = 0;              // objects opened later have larger ids
+    std::size_t start = 0;             // first item or member on the scratch stack
+    std::string_view key;              // this container's key in its parent object
     std::vector<std::uint32_t> index;  // hash index of a large object's members
   };
 

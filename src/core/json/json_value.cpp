@@ -1,8 +1,8 @@
 #include "json/json_value.hpp"
 
 #include <algorithm>
-#include <memory>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 
 namespace quillon::json {

@@ -102,7 +102,9 @@ class Output {
  public:
   static constexpr std::size_t flush_size = 64 * 1024;
 
-  explicit Output(const std::function<void(std::string_view)>& write) : write_(write) { buffer_.resize(flush_size + 4096); }
+  explicit Output(const std::function<void(std::string_view)>& write) : write_(write) {
+    buffer_.resize(flush_size + 4096);
+  }
 
   // A pointer to at least `n` writable bytes at the end; `commit` says how far they were used.
   char* reserve(std::size_t n) {
@@ -188,14 +190,27 @@ std::int64_t Output::put_key(std::string_view key) {
 
 void Output::put_scalar(const Value& v) {
   switch (v.kind()) {
-    case Kind::null: put("None"); break;
-    case Kind::boolean: put(v.as_bool() ? std::string_view("True") : std::string_view("False")); break;
-    case Kind::integer: commit(repr::write_integer(reserve(repr::max_integer_bytes), v.as_integer())); break;
-    case Kind::big_integer: put(v.as_chars()); break;
-    case Kind::real: commit(repr::write_real(reserve(repr::max_real_bytes), v.as_real())); break;
-    case Kind::text: put_text(v.as_chars()); break;
+    case Kind::null:
+      put("None");
+      break;
+    case Kind::boolean:
+      put(v.as_bool() ? std::string_view("True") : std::string_view("False"));
+      break;
+    case Kind::integer:
+      commit(repr::write_integer(reserve(repr::max_integer_bytes), v.as_integer()));
+      break;
+    case Kind::big_integer:
+      put(v.as_chars());
+      break;
+    case Kind::real:
+      commit(repr::write_real(reserve(repr::max_real_bytes), v.as_real()));
+      break;
+    case Kind::text:
+      put_text(v.as_chars());
+      break;
     case Kind::array:
-    case Kind::object: break;
+    case Kind::object:
+      break;
   }
 }
 
@@ -421,7 +436,8 @@ class Printer {
       const Piece p = kept_pieces_[f.pieces + i];
       const char* kept = kept_.data();
       indent += p.key_width;
-      if ((!is_container(child) && !child.is_text()) || fits(kept + p.value, p.end - p.value, width_ - indent - allowance)) {
+      if ((!is_container(child) && !child.is_text()) ||
+          fits(kept + p.value, p.end - p.value, width_ - indent - allowance)) {
         out_.put({kept + p.begin, p.end - p.begin});
       } else {
         out_.put({kept + p.begin, p.value - p.begin});
@@ -547,7 +563,8 @@ void Printer::write_text_broken(std::string_view s, std::int64_t indent, std::in
       line_end = run_end;
       if (line_end == s.size()) break;
       if (measure_next(line_width, s, line_end, ascii).line_break) {
-        if (s[line_end - 1] == '\r' && line_end < s.size() && s[line_end] == '\n') measure_next(line_width, s, line_end, ascii);
+        if (s[line_end - 1] == '\r' && line_end < s.size() && s[line_end] == '\n')
+          measure_next(line_width, s, line_end, ascii);
         break;
       }
     }
@@ -616,7 +633,8 @@ void pretty_print(const json::Value& value, const std::function<void(std::string
 
 std::string pretty_format(const json::Value& value, int width) {
   std::string text;
-  pretty_print(value, [&](std::string_view piece) { text += piece; }, width);
+  pretty_print(
+      value, [&](std::string_view piece) { text += piece; }, width);
   text.pop_back();  // the final line break
   return text;
 }

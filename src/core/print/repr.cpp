@@ -120,10 +120,17 @@ const char hex_digits[] = "0123456789abcdef";
 char* write_escape(char* out, char32_t cp) {
   *out++ = '\\';
   switch (cp) {
-    case '\t': *out++ = 't'; return out;
-    case '\n': *out++ = 'n'; return out;
-    case '\r': *out++ = 'r'; return out;
-    default: break;
+    case '\t':
+      *out++ = 't';
+      return out;
+    case '\n':
+      *out++ = 'n';
+      return out;
+    case '\r':
+      *out++ = 'r';
+      return out;
+    default:
+      break;
   }
   int digits = cp <= 0xFF ? 2 : cp <= 0xFFFF ? 4 : 8;
   *out++ = cp <= 0xFF ? 'x' : cp <= 0xFFFF ? 'u' : 'U';
@@ -132,7 +139,8 @@ char* write_escape(char* out, char32_t cp) {
 }
 
 bool plain_ascii(unsigned char b, char q1, char q2) {
-  return b >= 0x20 && b < 0x7F && b != '\\' && b != static_cast<unsigned char>(q1) && b != static_cast<unsigned char>(q2);
+  return b >= 0x20 && b < 0x7F && b != '\\' && b != static_cast<unsigned char>(q1) &&
+         b != static_cast<unsigned char>(q2);
 }
 
 #if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
@@ -160,9 +168,9 @@ void copy_plain(std::string_view s, std::size_t& pos, char*& out, char q1, char 
   const __m128i quote1 = _mm_set1_epi8(q1), quote2 = _mm_set1_epi8(q2);
   while (n - pos >= 16) {
     __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + pos));
-    __m128i special = _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(v, below), _mm_cmpeq_epi8(v, del)),
-                                   _mm_or_si128(_mm_cmpeq_epi8(v, backslash),
-                                                _mm_or_si128(_mm_cmpeq_epi8(v, quote1), _mm_cmpeq_epi8(v, quote2))));
+    __m128i special = _mm_or_si128(
+        _mm_or_si128(_mm_cmplt_epi8(v, below), _mm_cmpeq_epi8(v, del)),
+        _mm_or_si128(_mm_cmpeq_epi8(v, backslash), _mm_or_si128(_mm_cmpeq_epi8(v, quote1), _mm_cmpeq_epi8(v, quote2))));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
     unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(special));
     if (mask != 0) {
@@ -321,14 +329,27 @@ namespace {
 
 void append_scalar(std::string& out, const json::Value& v) {
   switch (v.kind()) {
-    case json::Kind::null: out += "None"; break;
-    case json::Kind::boolean: out += v.as_bool() ? "True" : "False"; break;
-    case json::Kind::integer: append_integer(out, v.as_integer()); break;
-    case json::Kind::big_integer: out += v.as_chars(); break;
-    case json::Kind::real: append_real(out, v.as_real()); break;
-    case json::Kind::text: append_text(out, v.as_chars()); break;
+    case json::Kind::null:
+      out += "None";
+      break;
+    case json::Kind::boolean:
+      out += v.as_bool() ? "True" : "False";
+      break;
+    case json::Kind::integer:
+      append_integer(out, v.as_integer());
+      break;
+    case json::Kind::big_integer:
+      out += v.as_chars();
+      break;
+    case json::Kind::real:
+      append_real(out, v.as_real());
+      break;
+    case json::Kind::text:
+      append_text(out, v.as_chars());
+      break;
     case json::Kind::array:
-    case json::Kind::object: break;
+    case json::Kind::object:
+      break;
   }
 }
 

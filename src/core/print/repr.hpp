@@ -14,8 +14,8 @@
 namespace quillon::repr {
 
 void append_integer(std::string& out, std::int64_t i);
-void append_real(std::string& out, double d);                // repr(float): 0.1, 1e+16, inf, nan
-void append_text(std::string& out, std::string_view wtf8);   // repr(str), quotes included
+void append_real(std::string& out, double d);               // repr(float): 0.1, 1e+16, inf, nan
+void append_text(std::string& out, std::string_view wtf8);  // repr(str), quotes included
 // repr of any value; with sort_keys, object entries in code-point order of
 // their keys (as the printer writes them), otherwise in stored order (as the
 // host's repr(dict) does).

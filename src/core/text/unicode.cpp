@@ -18,7 +18,8 @@ bool in_ranges(const CodeRange* ranges, std::size_t count, char32_t cp) {
 
 const tables::LowerMapping* find_lower(char32_t cp) {
   const auto* end = tables::lower + tables::lower_count;
-  const auto* it = std::lower_bound(tables::lower, end, cp, [](const tables::LowerMapping& m, char32_t c) { return m.code < c; });
+  const auto* it =
+      std::lower_bound(tables::lower, end, cp, [](const tables::LowerMapping& m, char32_t c) { return m.code < c; });
   return it != end && it->code == cp ? it : nullptr;
 }
 
@@ -74,8 +75,16 @@ bool is_printable(char32_t cp) {
 
 bool is_line_break(char32_t cp) {
   switch (cp) {
-    case 0x0A: case 0x0B: case 0x0C: case 0x0D: case 0x1C: case 0x1D: case 0x1E:
-    case 0x85: case 0x2028: case 0x2029:
+    case 0x0A:
+    case 0x0B:
+    case 0x0C:
+    case 0x0D:
+    case 0x1C:
+    case 0x1D:
+    case 0x1E:
+    case 0x85:
+    case 0x2028:
+    case 0x2029:
       return true;
     default:
       return false;
@@ -147,15 +156,24 @@ std::size_t valid_sequence(std::string_view b, std::size_t i, std::size_t& maxim
   if (c < 0x80) return 1;
   int n;
   unsigned char lo = 0x80, hi = 0xBF;
-  if (c >= 0xC2 && c <= 0xDF) n = 1;
-  else if (c == 0xE0) n = 2, lo = 0xA0;
-  else if (c >= 0xE1 && c <= 0xEC) n = 2;
-  else if (c == 0xED) n = 2, hi = 0x9F;
-  else if (c >= 0xEE && c <= 0xEF) n = 2;
-  else if (c == 0xF0) n = 3, lo = 0x90;
-  else if (c >= 0xF1 && c <= 0xF3) n = 3;
-  else if (c == 0xF4) n = 3, hi = 0x8F;
-  else return 0;
+  if (c >= 0xC2 && c <= 0xDF)
+    n = 1;
+  else if (c == 0xE0)
+    n = 2, lo = 0xA0;
+  else if (c >= 0xE1 && c <= 0xEC)
+    n = 2;
+  else if (c == 0xED)
+    n = 2, hi = 0x9F;
+  else if (c >= 0xEE && c <= 0xEF)
+    n = 2;
+  else if (c == 0xF0)
+    n = 3, lo = 0x90;
+  else if (c >= 0xF1 && c <= 0xF3)
+    n = 3;
+  else if (c == 0xF4)
+    n = 3, hi = 0x8F;
+  else
+    return 0;
   for (int k = 1; k <= n; ++k) {
     if (i + k >= b.size()) return 0;
     unsigned char t = at(i + k);

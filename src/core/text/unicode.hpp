@@ -18,7 +18,8 @@ inline char32_t next(std::string_view s, std::size_t& pos) {
   }
   std::size_t n = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : 1;
   char32_t cp = b & (0x3F >> n);
-  for (std::size_t i = 1; i <= n && pos + i < s.size(); ++i) cp = (cp << 6) | (static_cast<unsigned char>(s[pos + i]) & 0x3F);
+  for (std::size_t i = 1; i <= n && pos + i < s.size(); ++i)
+    cp = (cp << 6) | (static_cast<unsigned char>(s[pos + i]) & 0x3F);
   // A sequence cut off by the end of the text must not carry `pos` past it.
   pos = pos + n + 1 < s.size() ? pos + n + 1 : s.size();
   return cp;
@@ -27,15 +28,15 @@ inline char32_t next(std::string_view s, std::size_t& pos) {
 void append(std::string& out, char32_t cp);  // WTF-8 encoding of one code point
 std::size_t length(std::string_view wtf8);   // number of code points
 
-bool is_space(char32_t cp);      // str.isspace
-bool is_printable(char32_t cp);  // str.isprintable
+bool is_space(char32_t cp);       // str.isspace
+bool is_printable(char32_t cp);   // str.isprintable
 bool is_line_break(char32_t cp);  // a line end for str.splitlines
 bool is_surrogate(char32_t cp);
 bool has_surrogate(std::string_view wtf8);
 
-std::string lower(std::string_view wtf8);           // str.lower, final sigma included
-std::string_view strip(std::string_view wtf8);      // str.strip()
-std::string_view rstrip(std::string_view wtf8);     // str.rstrip()
+std::string lower(std::string_view wtf8);        // str.lower, final sigma included
+std::string_view strip(std::string_view wtf8);   // str.strip()
+std::string_view rstrip(std::string_view wtf8);  // str.rstrip()
 
 // Index of the first byte that is not well-formed UTF-8 (surrogates count as
 // malformed), or npos when all of `bytes` is valid.

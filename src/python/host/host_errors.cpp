@@ -4,9 +4,9 @@
 
 #include <cstring>
 
-#include "config/config_reader.hpp"
 #include "base/errors.hpp"
 #include "client/form_encode.hpp"
+#include "config/config_reader.hpp"
 #include "host/host_config_errors.hpp"
 #include "host/host_front_end.hpp"
 
@@ -24,8 +24,8 @@ void raise_error(const Error& error) {
     case ErrorKind::os: {
       const auto& os = static_cast<const OsError&>(error);
       // OSError(errno, strerror, filename) picks the right subclass itself.
-      nb::object args = nb::make_tuple(os.error_number(), nb::str(std::strerror(os.error_number())),
-                                       host_text(os.path()));
+      nb::object args =
+          nb::make_tuple(os.error_number(), nb::str(std::strerror(os.error_number())), host_text(os.path()));
       PyErr_SetObject(PyExc_OSError, args.ptr());
       return;
     }

@@ -218,8 +218,7 @@ void define_filter_results(nb::module_& module, const char* name) {
         if (!bound[0] && !bound[1])
           argument_error(prefix + "missing 2 required positional arguments: 'results' and 'filters'");
         for (int slot = 0; slot < 2; ++slot)
-          if (!bound[slot])
-            argument_error(prefix + "missing 1 required positional argument: '" + names[slot] + "'");
+          if (!bound[slot]) argument_error(prefix + "missing 1 required positional argument: '" + names[slot] + "'");
         return filter_results(bound[0], bound[1]);
       },
       "Narrows a decoded answer by a list of filter expressions.");

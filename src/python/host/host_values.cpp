@@ -209,8 +209,10 @@ Value from_host(nb::handle root, json::Arena& arena) {
     if (open.size() >= json::max_depth)
       throw nb::value_error("JSON value nested deeper than 10000 levels (or containing itself)");
     open.push_back({o, dict, 0});
-    if (dict) builder.open_object();
-    else builder.open_array();
+    if (dict)
+      builder.open_object();
+    else
+      builder.open_array();
   };
 
   add(root.ptr());

@@ -45,7 +45,8 @@ void bind_client(nb::module_& m) {
         }
         return quillon::encode_form(form);
       },
-      nb::arg("fields").sig("fields: list[tuple[str, object]]"), "The form body the host's HTTP client writes for these (name, value) fields.");
+      nb::arg("fields").sig("fields: list[tuple[str, object]]"),
+      "The form body the host's HTTP client writes for these (name, value) fields.");
 
   m.def(
       "post",
@@ -60,9 +61,9 @@ void bind_client(nb::module_& m) {
         std::string answer;
         {
           nb::gil_scoped_release unlocked;
-          auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                              std::chrono::duration<double>(interrupt_after.value_or(0)));
+          auto deadline =
+              std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                     std::chrono::duration<double>(interrupt_after.value_or(0)));
           auto check = [&] {
             if (interrupt_after && std::chrono::steady_clock::now() >= deadline)
               throw quillon::Error(quillon::ErrorKind::interrupted, "interrupted");
@@ -76,6 +77,7 @@ void bind_client(nb::module_& m) {
       nb::arg("url"), nb::arg("body"), nb::arg("interrupt_after") = nb::none(),
       "One POST of a form body; the answer's body. `interrupt_after` (seconds) aborts it as Ctrl-C would.");
 
-  m.def("controller_api_url", [](std::string_view controller_ip) { return quillon::controller_api_url(controller_ip); },
-        nb::arg("controller_ip"));
+  m.def(
+      "controller_api_url", [](std::string_view controller_ip) { return quillon::controller_api_url(controller_ip); },
+      nb::arg("controller_ip"));
 }

@@ -23,15 +23,12 @@ std::string to_wtf8(nb::handle text) {
 }
 
 nb::object from_wtf8(const std::string& text) {
-  nb::object str =
-      nb::steal(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogatepass"));
+  nb::object str = nb::steal(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogatepass"));
   if (!str.is_valid()) throw nb::python_error();
   return str;
 }
 
-nb::object optional_text(const std::optional<std::string>& value) {
-  return value ? from_wtf8(*value) : nb::none();
-}
+nb::object optional_text(const std::optional<std::string>& value) { return value ? from_wtf8(*value) : nb::none(); }
 
 }  // namespace
 
@@ -43,7 +40,9 @@ void bind_command_line(nb::module_& m) {
         for (nb::handle arg : args) arguments.push_back(to_wtf8(arg));
         quillon::CommandLineOutcome outcome = quillon::parse_command_line(arguments, to_wtf8(prog), width);
         using Action = quillon::CommandLineOutcome::Action;
-        const char* action = outcome.action == Action::run ? "run" : outcome.action == Action::help ? "help" : "usage_error";
+        const char* action = outcome.action == Action::run    ? "run"
+                             : outcome.action == Action::help ? "help"
+                                                              : "usage_error";
         nb::object options = nb::none();
         if (outcome.action == Action::run) {
           nb::dict d;

@@ -41,16 +41,15 @@ auto host_errors(F&& f) -> decltype(f()) {
 void bind_config(nb::module_& m) {
   nb::class_<Reader>(m, "ConfigReader")
       .def(nb::init<>())
-      .def("read_text",
-           [](Reader& r, const std::string& text, const std::string& source) {
-             host_errors([&] { r.read_text(text, source); });
-           },
-           nb::arg("text"), nb::arg("source"))
+      .def(
+          "read_text",
+          [](Reader& r, const std::string& text, const std::string& source) {
+            host_errors([&] { r.read_text(text, source); });
+          },
+          nb::arg("text"), nb::arg("source"))
       .def("read_path", [](Reader& r, const std::string& path) { host_errors([&] { r.read_path(path); }); })
-      .def("get",
-           [](const Reader& r, const std::string& section, const std::string& option) {
-             return host_errors([&] { return r.get(section, option); });
-           })
+      .def("get", [](const Reader& r, const std::string& section,
+                     const std::string& option) { return host_errors([&] { return r.get(section, option); }); })
       .def("options",
            [](const Reader& r, const std::string& section) { return host_errors([&] { return r.options(section); }); })
       .def("sections", &Reader::sections)

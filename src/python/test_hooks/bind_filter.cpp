@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "base/errors.hpp"
+#include "filter/json_filter.hpp"
 #include "host/host_filter.hpp"
 #include "host/host_front_end.hpp"
 #include "host/host_values.hpp"
 #include "json/json_decode.hpp"
-#include "filter/json_filter.hpp"
 
 namespace nb = nanobind;
 using quillon::json::Value;

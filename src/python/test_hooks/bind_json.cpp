@@ -30,10 +30,12 @@ void bind_json(nb::module_& m) {
   // Decode errors surface as the host's own json.JSONDecodeError (host_errors.cpp).
   m.attr("JSONDecodeError") = nb::module_::import_("json").attr("JSONDecodeError");
   m.attr("json_max_depth") = json::max_depth;
-  m.def("decode", [](nb::bytes data) { return decoded(decode_copy, data); }, nb::arg("data"),
-        "Decodes an answer body as the host's decoder does.");
-  m.def("decode_buffer", [](nb::bytes data) { return decoded(json::decode_buffer, data); }, nb::arg("data"),
-        "The same through the in-place path that uses the buffer's spare room.");
+  m.def(
+      "decode", [](nb::bytes data) { return decoded(decode_copy, data); }, nb::arg("data"),
+      "Decodes an answer body as the host's decoder does.");
+  m.def(
+      "decode_buffer", [](nb::bytes data) { return decoded(json::decode_buffer, data); }, nb::arg("data"),
+      "The same through the in-place path that uses the buffer's spare room.");
   m.def(
       "roundtrip",
       [](nb::handle value) {

@@ -41,7 +41,8 @@ void bind_printer(nb::module_& m) {
         Arena arena;
         Value v = quillon::host::from_host(obj, arena);
         std::string out;
-        quillon::pretty_print(v, [&](std::string_view piece) { out += piece; }, width);
+        quillon::pretty_print(
+            v, [&](std::string_view piece) { out += piece; }, width);
         return nb::bytes(out.data(), out.size());
       },
       nb::arg("obj").none(), nb::arg("width") = 200, "What pprint(obj) writes, final line break included, as UTF-8.");
@@ -51,7 +52,8 @@ void bind_printer(nb::module_& m) {
         Arena arena;
         Value v = quillon::host::from_host(obj, arena);
         nb::list pieces;
-        quillon::pretty_print(v, [&](std::string_view piece) { pieces.append(nb::bytes(piece.data(), piece.size())); }, width);
+        quillon::pretty_print(
+            v, [&](std::string_view piece) { pieces.append(nb::bytes(piece.data(), piece.size())); }, width);
         return pieces;
       },
       nb::arg("obj").none(), nb::arg("width") = 200, "The pieces the printer hands to its writer, in order.");
@@ -64,5 +66,6 @@ void bind_printer(nb::module_& m) {
         quillon::repr::append(out, v, sort_keys);
         return text_result(out);
       },
-      nb::arg("obj").none(), nb::arg("sort_keys") = false, "repr(obj), natively; sort_keys orders object entries by key.");
+      nb::arg("obj").none(), nb::arg("sort_keys") = false,
+      "repr(obj), natively; sort_keys orders object entries by key.");
 }
