@@ -5,14 +5,18 @@ BUILD  ?= build/dev
 JOBS   ?= $(shell nproc)
 export PYTHONPATH := $(CURDIR)/$(BUILD)/python:$(PYTHONPATH)
 
-.PHONY: deps build test unit pytest install-check demo bench fuzz fuzz-long sanitize clean
+.PHONY: deps build test unit pytest install-check demo bench fuzz fuzz-long sanitize format format-check clean
 SHELL := /bin/bash
 
 deps:
 	@scripts/install-deps.sh
 
+# CI treats compiler warnings in our sources as errors.
+WERROR := $(if $(CI),ON,OFF)
+
 build: deps
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=$$(command -v $(PYTHON))
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=$$(command -v $(PYTHON)) \
+	  -DQUILLON_WERROR=$(WERROR)
 	cmake --build $(BUILD) -j $(JOBS)
 
 unit: build
@@ -21,7 +25,7 @@ unit: build
 pytest: build
 	$(PYTHON) -m pytest -q tests/python
 
-test: build
+test: build format-check
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 	$(PYTHON) -m pytest -q tests/python
 	$(MAKE) --no-print-directory sanitize install-check
@@ -75,6 +79,13 @@ bench: build
 fuzz-long: build
 	QUILLON_LONG=1 $(PYTHON) -m pytest -q tests/python/test_config_reader.py
 	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=600
+
+# Every C++ source of ours in the house style (.clang-format).
+CXX_SOURCES = $(shell git ls-files 'src/*.cpp' 'src/*.hpp' 'tests/*.cpp' 'tests/*.hpp' 'bench/*.cpp' 2>/dev/null)
+format: deps
+	clang-format -i $(CXX_SOURCES)
+format-check: deps
+	@clang-format --dry-run -Werror $(CXX_SOURCES)
 
 clean:
 	rm -rf build
