@@ -5,7 +5,7 @@
 
 #include "cli/default_config_dir.hpp"
 #include "cli/run_driver.hpp"
-#include "client/controller_client.hpp"
+#include "client/controller_session.hpp"
 #include "host/host_errors.hpp"
 #include "host/host_filter.hpp"
 #include "host/host_front_end.hpp"
@@ -42,6 +42,21 @@ std::string program_name() {
   return slash == std::string::npos ? arg0 : arg0.substr(slash + 1);
 }
 
+// Runs one call of the controller session as the module's functions do: a
+// refused login prints "Login failed" and ends the run with status 1.
+template <class Call>
+nb::object with_session(const quillon::RunSettings& settings, Call&& call) {
+  quillon::host::HostFrontEnd front_end;
+  quillon::host::HostTransport transport;
+  quillon::ControllerSession session(transport, settings, [&] { front_end.check_interrupt(); });
+  try {
+    return quillon::host::to_host(call(session).root);
+  } catch (const quillon::LoginRefused&) {
+    front_end.print("Login failed\n");
+    front_end.exit(1);
+  }
+}
+
 }  // namespace
 
 NB_MODULE(quillon, m) {
@@ -52,12 +67,10 @@ NB_MODULE(quillon, m) {
 
   m.def(
       "get_norvane_cid",
-      [](const std::string& controller_ip, const std::string& username, const std::string& password) {
-        quillon::host::HostFrontEnd front_end;
-        quillon::host::HostTransport transport;
-        quillon::json::Document cid =
-            quillon::ControllerClient(transport, front_end).get_norvane_cid(controller_ip, username, password);
-        return quillon::host::to_host(cid.root);
+      [](std::string controller_ip, std::string username, std::string password) {
+        auto settings =
+            quillon::RunSettings::for_controller(std::move(controller_ip), std::move(username), std::move(password));
+        return with_session(settings, [](quillon::ControllerSession& session) { return session.login(); });
       },
       "controller_ip"_a, "username"_a, "password"_a);
 
@@ -65,13 +78,12 @@ NB_MODULE(quillon, m) {
 
   m.def(
       "norvane_api",
-      [](const std::string& controller_ip, const std::string& username, const std::string& password,
-         const std::string& config_dir, const std::string& config_file) {
-        quillon::host::HostFrontEnd front_end;
-        quillon::host::HostTransport transport;
-        quillon::json::Document result = quillon::ControllerClient(transport, front_end)
-                                             .norvane_api(controller_ip, username, password, config_dir, config_file);
-        return quillon::host::to_host(result.root);
+      [](std::string controller_ip, std::string username, std::string password, std::string config_dir,
+         const std::string& config_file) {
+        auto settings = quillon::RunSettings::for_controller(std::move(controller_ip), std::move(username),
+                                                             std::move(password), std::move(config_dir));
+        return with_session(settings,
+                            [&](quillon::ControllerSession& session) { return session.run_query_file(config_file); });
       },
       "controller_ip"_a, "username"_a, "password"_a, "config_dir"_a, "config_file"_a);
 

@@ -8,7 +8,7 @@
 #include "base/errors.hpp"
 #include "cli/command_line.hpp"
 #include "cli/default_config_dir.hpp"
-#include "client/controller_client.hpp"
+#include "client/controller_session.hpp"
 #include "config/config_reader.hpp"
 #include "print/printer.hpp"
 #include "text/unicode.hpp"
@@ -29,35 +29,40 @@ std::vector<std::string> list_directory(const std::string& path) {
   return names;
 }
 
+RunSettings resolve_settings(FrontEnd& front_end, const CommandLineOptions& options, const std::string& own_file) {
+  // An option counts when given and not empty; values go on to paths and the
+  // wire as the bytes that were typed.
+  auto given = [](const std::optional<std::string>& value) { return value && !value->empty(); };
+  auto typed = [](const std::string& value) { return unicode::unescape_surrogates(value); };
+
+  std::string controller_ip = given(options.controller_ip) ? typed(*options.controller_ip)
+                                                           : front_end.ask_line("Enter Norvane Controller IP: ");
+  std::string username = given(options.username) ? typed(*options.username) : "admin";
+  std::string password = given(options.password) ? typed(*options.password)
+                                                 : front_end.ask_password("Enter Norvane Controller Password: ");
+  std::string config_dir = given(options.config_dir) ? typed(*options.config_dir) : default_config_dir(own_file);
+  return RunSettings::for_controller(std::move(controller_ip), std::move(username), std::move(password),
+                                     std::move(config_dir));
+}
+
 void run_main(FrontEnd& front_end, Transport& transport, const std::string& prog, const std::string& own_file) {
   CommandLineOutcome outcome = parse_command_line(front_end.arguments(), prog, default_help_width());
   if (outcome.action != CommandLineOutcome::Action::run) {
     front_end.write_usage(outcome.output, outcome.action == CommandLineOutcome::Action::usage_error);
     front_end.exit(outcome.exit_status);
   }
-  // Values go on to paths and the wire as the bytes that were typed.
-  CommandLineOptions options;
-  for (auto [in, out] : {std::pair{&outcome.options.controller_ip, &options.controller_ip},
-                         std::pair{&outcome.options.username, &options.username},
-                         std::pair{&outcome.options.password, &options.password},
-                         std::pair{&outcome.options.config_dir, &options.config_dir}})
-    if (*in) *out = unicode::unescape_surrogates(**in);
-  auto given = [](const std::optional<std::string>& value) { return value && !value->empty(); };
-
-  RunSettings settings;
-  settings.controller_ip =
-      given(options.controller_ip) ? *options.controller_ip : front_end.ask_line("Enter Norvane Controller IP: ");
-  settings.username = given(options.username) ? *options.username : "admin";
-  settings.password =
-      given(options.password) ? *options.password : front_end.ask_password("Enter Norvane Controller Password: ");
-  settings.config_dir = given(options.config_dir) ? *options.config_dir : default_config_dir(own_file);
-
-  ControllerClient(transport, front_end).get_norvane_cid(settings.controller_ip, settings.username, settings.password);
-  walk_config_dir(front_end, transport, settings);
+  const RunSettings settings = resolve_settings(front_end, outcome.options, own_file);
+  try {
+    ControllerSession(transport, settings, [&] { front_end.check_interrupt(); }).login();
+    walk_config_dir(front_end, transport, settings);
+  } catch (const LoginRefused&) {
+    front_end.print("Login failed\n");
+    front_end.exit(1);
+  }
 }
 
 void walk_config_dir(FrontEnd& front_end, Transport& transport, const RunSettings& settings) {
-  ControllerClient client(transport, front_end);
+  ControllerSession session(transport, settings, [&] { front_end.check_interrupt(); });
   for (const std::string& file : list_directory(settings.config_dir)) {
     if (!std::string_view(file).ends_with(".cfg")) continue;
     std::string filepath = join_path(settings.config_dir, file);
@@ -70,8 +75,7 @@ void walk_config_dir(FrontEnd& front_end, Transport& transport, const RunSetting
       // A file without a readable description still runs.
     }
 
-    json::Document result =
-        client.norvane_api(settings.controller_ip, settings.username, settings.password, settings.config_dir, filepath);
+    json::Document result = session.run_query_file(filepath);
     pretty_print(result.root, [&](std::string_view chunk) { front_end.write_result(chunk); });
     front_end.print("\n\n");
   }

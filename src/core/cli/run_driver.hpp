@@ -1,24 +1,30 @@
-// The program's command: read the command line, ask for what is missing,
-// log in once, then walk the configuration directory and print every result.
+// The program's command: read the command line, ask for what is missing, log
+// in once to check the credentials, then walk the configuration directory and
+// print every result. Each file logs in again for a CID of its own (and each
+// file a compound query runs first does too).
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "cli/command_line.hpp"
 #include "cli/front_end.hpp"
 #include "client/https_transport.hpp"
+#include "client/run_settings.hpp"
 
 namespace quillon {
 
-struct RunSettings {
-  std::string controller_ip, username, password, config_dir;
-};
-
 // The whole run. `prog` is the program name for usage messages and
 // `own_file` the path the default configuration directory is found beside.
+// A refused login prints "Login failed" and ends the run with status 1.
 void run_main(FrontEnd& front_end, Transport& transport, const std::string& prog, const std::string& own_file);
 
-// The second half: one description, result and two empty lines per ".cfg" file.
+// The settings of a run: the command line's values, prompts for a missing
+// address and password, and the defaults.
+RunSettings resolve_settings(FrontEnd& front_end, const CommandLineOptions& options, const std::string& own_file);
+
+// The second half: one description, result and two empty lines per ".cfg"
+// file. A refused login reaches the caller as LoginRefused.
 void walk_config_dir(FrontEnd& front_end, Transport& transport, const RunSettings& settings);
 
 // os.listdir: every entry but "." and "..", in the file system's order.

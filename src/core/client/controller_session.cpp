@@ -1,4 +1,4 @@
-#include "client/controller_client.hpp"
+#include "client/controller_session.hpp"
 
 #include <sys/stat.h>
 
@@ -66,19 +66,17 @@ std::string describe_chain(const auto& chain, const std::string& again) {
 
 }  // namespace
 
-std::string ControllerClient::post(const std::string& url, const std::string& body) {
-  return transport_.post(url, body, [this] { front_end_.check_interrupt(); });
+std::string ControllerSession::post(const std::string& body) {
+  return transport_.post(settings_.api_url, body, check_interrupt_);
 }
 
-json::Document ControllerClient::get_norvane_cid(const std::string& controller_ip, const std::string& username,
-                                                 const std::string& password) {
-  std::string url = controller_api_url(controller_ip);
+json::Document ControllerSession::login() {
   const FormField form[] = {
       {"action", json::Value::text("login")},
-      {"username", json::Value::text(username)},
-      {"password", json::Value::text(password)},
+      {"username", json::Value::text(settings_.username)},
+      {"password", json::Value::text(settings_.password)},
   };
-  std::string answer = post(url, encode_form(form));
+  std::string answer = post(encode_form(form));
   try {
     json::Document doc = json::decode_buffer(answer);
     if (const json::Value* found = doc.root.is_object() ? doc.root.find("CID") : nullptr) {
@@ -88,21 +86,15 @@ json::Document ControllerClient::get_norvane_cid(const std::string& controller_i
   } catch (const Error& e) {
     if (e.kind() != ErrorKind::json_decode) throw;
   }
-  front_end_.print("Login failed\n");
-  front_end_.exit(1);
-  __builtin_unreachable();  // exit() never returns
+  throw LoginRefused();
 }
 
-json::Document ControllerClient::norvane_api(const std::string& controller_ip, const std::string& username,
-                                             const std::string& password, const std::string& config_dir,
-                                             const std::string& config_file) {
+json::Document ControllerSession::run_query_file(const std::string& path) {
   std::vector<OpenFile> chain;
-  return run_query(controller_ip, username, password, config_dir, config_file, chain);
+  return run_query(path, chain);
 }
 
-json::Document ControllerClient::run_query(const std::string& controller_ip, const std::string& username,
-                                           const std::string& password, const std::string& config_dir,
-                                           const std::string& config_file, std::vector<OpenFile>& chain) {
+json::Document ControllerSession::run_query(const std::string& config_file, std::vector<OpenFile>& chain) {
   // A compound query that leads back to a file already being run would nest
   // without end; stop before logging in again.
   struct stat st;
@@ -116,10 +108,9 @@ json::Document ControllerClient::run_query(const std::string& controller_ip, con
     throw Error(ErrorKind::recursion, "compound queries nest more than " + std::to_string(max_compound_depth) +
                                           " levels deep: " + describe_chain(chain, config_file));
 
-  std::string url = controller_api_url(controller_ip);
   config::Reader config;
   config.read_path(config_file);
-  json::Document cid = get_norvane_cid(controller_ip, username, password);
+  json::Document cid = login();
 
   json::Document result;
   result.arena.absorb(std::move(cid.arena));
@@ -146,8 +137,8 @@ json::Document ControllerClient::run_query(const std::string& controller_ip, con
   }
 
   auto query = [&](json::Arena& into) {
-    std::string answer = post(url, encode_form(rdata));
-    json::Document doc = decode_answer(answer, url);  // takes the body over: values point into it
+    std::string answer = post(encode_form(rdata));
+    json::Document doc = decode_answer(answer, settings_.api_url);  // takes the body over: values point into it
     json::Value narrowed = filter_results(doc.root, filters, into);
     into.absorb(std::move(doc.arena));
     return narrowed;
@@ -158,10 +149,10 @@ json::Document ControllerClient::run_query(const std::string& controller_ip, con
     return result;
   }
 
-  std::string compound_filepath = join_path(config_dir, compound_config_file);
+  std::string compound_filepath = join_path(settings_.config_dir, compound_config_file);
   chain.push_back(
       {static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino), config_file});
-  json::Document compound_results = run_query(controller_ip, username, password, config_dir, compound_filepath, chain);
+  json::Document compound_results = run_query(compound_filepath, chain);
   chain.pop_back();
   arena.absorb(std::move(compound_results.arena));
 

@@ -1,0 +1,58 @@
+// The controller session: the login that yields a CID, and the query runner
+// that turns one configuration file (simple or compound) into requests and a
+// narrowed result. It talks to the controller only through a Transport and
+// knows nothing of front ends: a refused login is an exception the caller
+// decides about.
+#pragma once
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "client/https_transport.hpp"
+#include "client/run_settings.hpp"
+#include "json/json_value.hpp"
+
+namespace quillon {
+
+// How deep compound queries may nest before the run is stopped.
+constexpr std::size_t max_compound_depth = 100;
+
+// The controller's login answer held no usable CID (not JSON, not an object,
+// or no "CID" member). The run driver prints "Login failed" and ends with 1.
+class LoginRefused : public std::runtime_error {
+ public:
+  LoginRefused() : std::runtime_error("Login failed") {}
+};
+
+class ControllerSession {
+ public:
+  // `check_interrupt` is called while requests block; what it throws ends them.
+  ControllerSession(Transport& transport, const RunSettings& settings, std::function<void()> check_interrupt = {})
+      : transport_(transport), settings_(settings), check_interrupt_(std::move(check_interrupt)) {}
+
+  // Logs in and returns the answer's "CID" member (with the arena it points
+  // into). Throws LoginRefused for an unusable answer; a transport failure
+  // throws its own error.
+  json::Document login();
+
+  // Runs one configuration file: reads it, logs in for its own CID, posts the
+  // query (for a compound query, first the file it names and then one query
+  // per element of that result) and returns the narrowed answer.
+  json::Document run_query_file(const std::string& path);
+
+ private:
+  struct OpenFile {
+    unsigned long long device, inode;
+    std::string path;
+  };
+  json::Document run_query(const std::string& path, std::vector<OpenFile>& chain);
+  std::string post(const std::string& body);
+
+  Transport& transport_;
+  const RunSettings& settings_;
+  std::function<void()> check_interrupt_;
+};
+
+}  // namespace quillon

@@ -1,0 +1,22 @@
+// Everything one run needs, resolved once from the command line and the
+// prompts (or from a module function's arguments) and then passed whole:
+// nothing below the front ends reads options one by one.
+#pragma once
+
+#include <string>
+
+namespace quillon {
+
+struct RunSettings {
+  std::string controller_ip;  // as the operator gave it
+  std::string username;
+  std::string password;    // never printed, traced or written anywhere
+  std::string config_dir;  // where compound queries find the files they name
+  std::string api_url;     // "https://" + controller_ip + "/v1/api", built once
+
+  // Settings for a controller address, with the API URL built from it.
+  static RunSettings for_controller(std::string controller_ip, std::string username, std::string password,
+                                    std::string config_dir = {});
+};
+
+}  // namespace quillon
