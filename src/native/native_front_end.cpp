@@ -15,16 +15,25 @@ namespace quillon {
 namespace {
 
 volatile std::sig_atomic_t interrupt_flag = 0;
+// Set when Ctrl-C came while standard output was waiting for its reader.
+bool stdout_blocked = false;
 
 void on_interrupt(int) { interrupt_flag = 1; }
 
 // Writes all of `text` to `fd`. A closed pipe ends the process quietly
-// through SIGPIPE's default action, as with any Unix tool.
+// through SIGPIPE's default action, as with any Unix tool. Ctrl-C stops a
+// write that waits for a slow reader.
 void write_all(int fd, std::string_view text) {
   while (!text.empty()) {
     ssize_t n = ::write(fd, text.data(), text.size());
     if (n < 0) {
-      if (errno == EINTR) continue;
+      if (errno == EINTR) {
+        if (interrupt_flag && fd == 1) {
+          stdout_blocked = true;
+          throw Error(ErrorKind::interrupted, "interrupted");
+        }
+        continue;
+      }
       throw OsError(errno, fd == 1 ? "<stdout>" : "<stderr>");
     }
     text.remove_prefix(static_cast<std::size_t>(n));
@@ -56,6 +65,8 @@ std::string read_line(int fd) {
 bool interrupted() { return interrupt_flag != 0; }
 
 void install_interrupt_handler() {
+  struct sigaction current {};
+  if (::sigaction(SIGINT, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) return;
   struct sigaction action {};
   action.sa_handler = on_interrupt;
   sigemptyset(&action.sa_mask);
@@ -63,7 +74,22 @@ void install_interrupt_handler() {
   ::sigaction(SIGINT, &action, nullptr);
 }
 
-NativeFrontEnd::NativeFrontEnd(int argc, char** argv) {
+// A standard descriptor closed by the caller (`>&-`) is held open on
+// /dev/null the wrong way round, so that no file or socket the program opens
+// later takes its number and receives output, and writing to it still fails.
+void occupy_closed_standard_descriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    int held = ::open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
+    if (held >= 0 && held != fd) {
+      ::dup2(held, fd);
+      ::close(held);
+    }
+  }
+}
+
+NativeFrontEnd::NativeFrontEnd(int argc, char** argv) : to_terminal_(::isatty(1) == 1) {
+  occupy_closed_standard_descriptors();
   for (int i = 1; i < argc; ++i) arguments_.push_back(unicode::escape_invalid_utf8(argv[i]));
 }
 
@@ -76,7 +102,7 @@ NativeFrontEnd::~NativeFrontEnd() {
 
 void NativeFrontEnd::print(std::string_view text) {
   out_.append(text);
-  if (out_.size() >= (1u << 16)) flush();
+  if (to_terminal_ || out_.size() >= (1u << 16)) flush();
 }
 
 void NativeFrontEnd::flush() {
@@ -120,7 +146,10 @@ std::string NativeFrontEnd::ask_password(std::string_view prompt) {
     // No terminal to switch echo off on: read standard input, and say so.
     write_all(2, "Warning: Password input may be echoed.\n");
     write_all(2, prompt);
-    return read_line(0);
+    std::string password = read_line(0);
+    // What was typed is not echoed from a pipe: end the prompt's line ourselves.
+    if (::isatty(0) != 1) write_all(2, "\n");
+    return password;
   }
   termios quiet = saved;
   quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
@@ -139,6 +168,24 @@ std::string NativeFrontEnd::ask_password(std::string_view prompt) {
   write_all(tty, "\n");
   ::close(tty);
   return password;
+}
+
+int report_interrupt(NativeFrontEnd& front_end) {
+  // What was printed goes out, unless its reader had stopped reading.
+  try {
+    if (!stdout_blocked) front_end.flush();
+  } catch (const Error&) {
+  }
+  front_end.discard();
+  // The terminal has echoed "^C" where the cursor was, perhaps on a prompt's line.
+  const char* line = ::isatty(2) == 1 ? "\nquillon: error: interrupted\n" : "quillon: error: interrupted\n";
+  try {
+    write_all(2, line);
+  } catch (const Error&) {
+  }
+  ::signal(SIGINT, SIG_DFL);
+  ::raise(SIGINT);
+  ::_exit(130);  // SIGINT is blocked or ignored: end with the shell's status for it
 }
 
 void NativeFrontEnd::exit(int status) { throw ExitRequest{status}; }

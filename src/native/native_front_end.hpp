@@ -29,14 +29,24 @@ class NativeFrontEnd : public FrontEnd {
   void flush();
   // Reports a failure on standard error, after what was printed before it.
   void report_error(std::string_view message);
+  // Drops what is still buffered: after Ctrl-C it is not worth a blocking write.
+  void discard() { out_.clear(); }
 
  private:
   std::vector<std::string> arguments_;
   std::string out_;
+  // On a terminal every piece of output is shown as soon as it is printed;
+  // into a pipe or file it goes out in large writes.
+  bool to_terminal_;
 };
 
 // Whether Ctrl-C was pressed; set by the SIGINT handler.
 bool interrupted();
+// Catches SIGINT for a clean stop, unless it was ignored when the program
+// started (as for a job run in the background), which is kept.
 void install_interrupt_handler();
+// Reports the interrupt on its own line, then ends the process by SIGINT with
+// the default action, as the shell expects of a program stopped by Ctrl-C.
+[[noreturn]] int report_interrupt(NativeFrontEnd& front_end);
 
 }  // namespace quillon

@@ -65,7 +65,8 @@ class ScriptedTransport : public Transport {
       body = amp == std::string_view::npos ? std::string_view() : body.substr(amp + 1);
     }
     posted.push_back(form);
-    if (form.field("action") == "login" && !answer_logins_too) return R"({"CID": "cid-)" + std::to_string(++logins) + "\"}";
+    if (form.field("action") == "login" && !answer_logins_too)
+      return R"({"CID": "cid-)" + std::to_string(++logins) + "\"}";
     return answer(form);
   }
 

@@ -99,8 +99,8 @@ TEST(ControllerSession, CompoundQueryOverAnObjectOrTextIteratesKeysOrCharacters)
   dir.write("keys.list", "[default]\nfilters = results\n[norvane]\naction = keys\n");
   std::string outer = dir.write("outer.cfg", "[norvane]\naction = show\nitem = output(keys.list)\n");
   RunSettings settings = settings_for(dir);
-  for (auto [answer, elements] : {std::pair{R"({"results": {"y": 1, "x": 2}})", "yx"},
-                                  std::pair{R"({"results": "é€"})", "é€"}}) {
+  for (auto [answer, elements] :
+       {std::pair{R"({"results": {"y": 1, "x": 2}})", "yx"}, std::pair{R"({"results": "é€"})", "é€"}}) {
     ScriptedTransport transport;
     transport.answer = [&](const fakes::PostedForm& form) -> std::string {
       return form.field("action") == "keys" ? answer : "{}";

@@ -78,9 +78,97 @@ def test_ctrl_c_stops_a_request_that_never_ends(sim, tmp_path, front_end):
     process.send_signal(signal.SIGINT)
     stdout, stderr = process.communicate(timeout=10)
     assert time.monotonic() - sent < 3
-    assert process.returncode in (130, -signal.SIGINT)
+    assert_stopped_by_ctrl_c(front_end, process.returncode, stderr)
     assert stdout == b"gateways\n"
     assert SECRET.encode() not in stderr
+
+
+def assert_stopped_by_ctrl_c(front_end, returncode, stderr):
+    """The native program dies by SIGINT, so a shell loop around it stops too;
+    the module raises KeyboardInterrupt, as host programs do."""
+    if front_end == "native":
+        assert returncode == -signal.SIGINT and stderr.endswith(b"quillon: error: interrupted\n"), stderr
+    else:
+        assert returncode != 0 and b"KeyboardInterrupt" in stderr, stderr
+
+
+@pytest.mark.parametrize("front_end", FRONT_ENDS)
+def test_ctrl_c_stops_a_large_result_printing_into_a_slow_pipe(sim, tmp_path, front_end):
+    write_files(tmp_path, {"a.cfg": GATEWAYS})
+    sim.script({"return": True, "results": [{"gw_name": "gw-%07d" % i} for i in range(400000)]},
+               action="list_gateways")
+    process = start(front_end, secret_args(sim, tmp_path))
+    assert process.stdout.read(20000)  # printing has begun; nobody reads on
+    time.sleep(0.5)
+    sent = time.monotonic()
+    process.send_signal(signal.SIGINT)
+    while process.poll() is None and time.monotonic() - sent < 10:
+        process.stdout.read(4096)  # a slow reader: the pipe drains a little at a time
+        time.sleep(0.05)
+    assert time.monotonic() - sent < 1.5
+    rest, stderr = process.communicate(timeout=10)
+    assert_stopped_by_ctrl_c(front_end, process.returncode, stderr)
+    assert len(rest) < 8_000_000  # far from the whole result
+
+
+def test_native_keeps_an_ignored_sigint(sim, tmp_path):
+    write_files(tmp_path, {"a.cfg": GATEWAYS})
+    sim.script(mode="hang", action="list_gateways")
+    args = " ".join("'%s'" % a for a in [str(BUILD / "bin" / "quillon")] + secret_args(sim, tmp_path))
+    process = subprocess.Popen(["sh", "-c", "trap '' INT; exec " + args], stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE)
+    deadline = time.monotonic() + 30
+    while "list_gateways" not in sim.actions() and time.monotonic() < deadline:
+        time.sleep(0.05)
+    process.send_signal(signal.SIGINT)
+    time.sleep(0.5)
+    assert process.poll() is None  # still running: the caller asked for SIGINT to be ignored
+    process.kill()
+    process.communicate(timeout=10)
+
+
+def test_native_shows_each_file_on_a_terminal_as_it_completes(sim, tmp_path):
+    import pty
+    import select
+    write_files(tmp_path, {"a.cfg": GATEWAYS, "b.cfg": GATEWAYS})
+    # The file listed second waits for an answer that never comes.
+    write_files(tmp_path, {os.listdir(tmp_path)[1]: GATEWAYS.replace("list_gateways", "slow")})
+    sim.script(mode="hang", action="slow")
+    leader, follower = pty.openpty()
+    process = subprocess.Popen(command("native") + secret_args(sim, tmp_path), stdin=subprocess.DEVNULL,
+                               stdout=follower, stderr=subprocess.PIPE)
+    os.close(follower)
+    seen = b""
+    deadline = time.monotonic() + 20
+    try:
+        while b"\r\n\r\n\r\ngateways\r\n" not in seen and time.monotonic() < deadline:
+            if select.select([leader], [], [], 0.1)[0]:
+                seen += os.read(leader, 4096)
+        # The first file is on the screen while the second one's answer is awaited.
+        assert seen.startswith(b"gateways\r\n") and b"\r\n\r\n\r\ngateways\r\n" in seen, seen
+        assert process.poll() is None
+    finally:
+        process.kill()
+        process.communicate(timeout=10)
+        os.close(leader)
+
+
+@pytest.mark.skipif(not os.path.exists("/dev/full"), reason="needs /dev/full")
+@pytest.mark.parametrize("case", ["help-full", "help-closed", "login-failed-full"])
+def test_native_unwritable_output_is_one_error_line_never_a_crash(sim, tmp_path, case):
+    args = ["--help"]
+    if case == "login-failed-full":
+        write_files(tmp_path, {"a.cfg": GATEWAYS})
+        args = login_args(sim, password="wrong " + SECRET, config_dir=tmp_path)
+    full = open("/dev/full", "w")
+    stdout = subprocess.DEVNULL if case == "help-closed" else full
+    kwargs = {"preexec_fn": lambda: os.close(1)} if case == "help-closed" else {}
+    with full:
+        done = subprocess.run(command("native") + args, stdout=stdout, stderr=subprocess.PIPE, timeout=60, **kwargs)
+    assert done.returncode == 1, done
+    lines = done.stderr.decode().splitlines()
+    assert len(lines) == 1 and lines[0].startswith("quillon: error: "), lines
+    assert SECRET not in done.stderr.decode()
 
 
 def test_native_ends_quietly_on_a_closed_pipe(sim, tmp_path):

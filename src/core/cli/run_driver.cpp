@@ -76,7 +76,10 @@ void walk_config_dir(FrontEnd& front_end, Transport& transport, const RunSetting
     }
 
     json::Document result = session.run_query_file(filepath);
-    pretty_print(result.root, [&](std::string_view chunk) { front_end.write_result(chunk); });
+    pretty_print(result.root, [&](std::string_view chunk) {
+      front_end.check_interrupt();  // a large result into a slow pipe stops promptly
+      front_end.write_result(chunk);
+    });
     front_end.print("\n\n");
   }
 }

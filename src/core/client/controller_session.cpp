@@ -70,6 +70,10 @@ std::string ControllerSession::post(const std::string& body) {
   return transport_.post(settings_.api_url, body, check_interrupt_);
 }
 
+void ControllerSession::interrupt_point() {
+  if (check_interrupt_) check_interrupt_();
+}
+
 json::Document ControllerSession::login() {
   const FormField form[] = {
       {"action", json::Value::text("login")},
@@ -139,7 +143,9 @@ json::Document ControllerSession::run_query(const std::string& config_file, std:
   auto query = [&](json::Arena& into) {
     std::string answer = post(encode_form(rdata));
     json::Document doc = decode_answer(answer, settings_.api_url);  // takes the body over: values point into it
+    interrupt_point();
     json::Value narrowed = filter_results(doc.root, filters, into);
+    interrupt_point();
     into.absorb(std::move(doc.arena));
     return narrowed;
   };

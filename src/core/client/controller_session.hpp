@@ -49,6 +49,8 @@ class ControllerSession {
   };
   json::Document run_query(const std::string& path, std::vector<OpenFile>& chain);
   std::string post(const std::string& body);
+  // Between the long steps of a query (decoding, filtering), so Ctrl-C is prompt.
+  void interrupt_point();
 
   Transport& transport_;
   const RunSettings& settings_;
