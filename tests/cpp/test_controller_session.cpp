@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "cli/parallel_walk.hpp"
 #include "cli/run_driver.hpp"
 #include "client/controller_session.hpp"
 #include "fakes.hpp"
@@ -208,6 +209,66 @@ TEST(RunDriver, ARefusedLoginPrintsLoginFailedAndEndsWithOne) {
     // Refused at the first login, or at the file's own login after its description.
     EXPECT_EQ(front_end.out, refuse_first ? "Login failed\n" : "first\nLogin failed\n");
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A directory of simple and compound queries, one of which may fail.
+struct ParallelCase {
+  ScratchDir dir;
+  explicit ParallelCase(int files, int failing = -1) {
+    dir.write("names.list", "[default]\nfilters = results, name\n[norvane]\naction = names\n");
+    for (int i = 0; i < files; ++i) {
+      std::string n = std::to_string(i);
+      std::string filters = i == failing ? "results, missing" : "results";
+      std::string compound = i % 3 == 0 ? "item = output(names.list)\n" : "";
+      dir.write("f" + n + ".cfg", "[default]\ndescription = file " + n + "\nfilters = " + filters +
+                                      "\n[norvane]\naction = q" + n + "\n" + compound);
+    }
+  }
+  static std::string answer(const fakes::PostedForm& form) {
+    if (form.field("action") == "names") return R"({"results": [{"name": "x"}, {"name": "y"}, {"name": "z"}]})";
+    return R"({"results": [{"a": ")" + form.field("action") + form.field("item") + R"("}]})";
+  }
+  // The output and the error kind of a run, one at a time or with `jobs` workers.
+  std::pair<std::string, std::string> run(unsigned jobs) const {
+    RunSettings settings = settings_for(dir);
+    settings.jobs = jobs;
+    RecordingFrontEnd front_end;
+    std::string error;
+    try {
+      if (jobs == 0) {
+        ScriptedTransport transport;
+        transport.answer = answer;
+        walk_config_dir(front_end, transport, settings);
+      } else {
+        walk_config_dir_in_parallel(front_end, settings, [] {
+          auto transport = std::make_unique<ScriptedTransport>();
+          transport->answer = answer;
+          return transport;
+        });
+      }
+    } catch (const Error& e) {
+      error = e.what();
+    }
+    return {front_end.out, error};
+  }
+};
+
+TEST(ParallelWalk, PrintsExactlyWhatTheSequentialWalkPrints) {
+  ParallelCase files(12);
+  auto sequential = files.run(0);
+  EXPECT_NE(sequential.first.find("'a': 'q0y'"), std::string::npos);
+  for (unsigned jobs : {1u, 3u, 8u}) EXPECT_EQ(files.run(jobs), sequential) << jobs;
+}
+
+TEST(ParallelWalk, EndsAtTheFirstFailingFileInDirectoryOrder) {
+  ParallelCase files(10, /*failing=*/5);
+  auto sequential = files.run(0);
+  EXPECT_NE(sequential.second, "");
+  for (unsigned jobs : {2u, 8u}) EXPECT_EQ(files.run(jobs), sequential) << jobs;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // process ends. The core's run driver talks to the world only through this.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,6 +35,9 @@ class FrontEnd {
   [[noreturn]] virtual void exit(int status) = 0;
   // Called while a request blocks; throws to abort it (Ctrl-C).
   virtual void check_interrupt() = 0;
+  // Runs `wait` (a short wait for worker threads) with the host free to run
+  // meanwhile; returns what it returns.
+  virtual bool wait_unlocked(const std::function<bool()>& wait) { return wait(); }
 };
 
 }  // namespace quillon

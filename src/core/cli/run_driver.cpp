@@ -8,6 +8,7 @@
 #include "base/errors.hpp"
 #include "cli/command_line.hpp"
 #include "cli/default_config_dir.hpp"
+#include "cli/parallel_walk.hpp"
 #include "client/controller_session.hpp"
 #include "config/config_reader.hpp"
 #include "print/printer.hpp"
@@ -62,6 +63,8 @@ void run_main(FrontEnd& front_end, Transport& transport, const std::string& prog
 }
 
 void walk_config_dir(FrontEnd& front_end, Transport& transport, const RunSettings& settings) {
+  if (settings.jobs > 0)
+    return walk_config_dir_in_parallel(front_end, settings, [] { return std::make_unique<CurlTransport>(); });
   ControllerSession session(transport, settings, [&] { front_end.check_interrupt(); });
   for (const std::string& file : list_directory(settings.config_dir)) {
     if (!std::string_view(file).ends_with(".cfg")) continue;

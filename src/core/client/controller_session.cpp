@@ -66,8 +66,19 @@ std::string describe_chain(const auto& chain, const std::string& again) {
 
 }  // namespace
 
-std::string ControllerSession::post(const std::string& body) {
-  return transport_.post(settings_.api_url, body, check_interrupt_);
+std::string ControllerSession::post(Transport& transport, const std::string& body) {
+  return transport.post(settings_.api_url, body, check_interrupt_);
+}
+
+json::Value ControllerSession::query(Transport& transport, const std::vector<FormField>& form,
+                                     const std::vector<std::string>& filters, json::Arena& into) {
+  std::string answer = post(transport, encode_form(form));
+  json::Document doc = decode_answer(answer, settings_.api_url);  // takes the body over: values point into it
+  interrupt_point();
+  json::Value narrowed = filter_results(doc.root, filters, into);
+  interrupt_point();
+  into.absorb(std::move(doc.arena));
+  return narrowed;
 }
 
 void ControllerSession::interrupt_point() {
@@ -80,7 +91,7 @@ json::Document ControllerSession::login() {
       {"username", json::Value::text(settings_.username)},
       {"password", json::Value::text(settings_.password)},
   };
-  std::string answer = post(encode_form(form));
+  std::string answer = post(transport_, encode_form(form));
   try {
     json::Document doc = json::decode_buffer(answer);
     if (const json::Value* found = doc.root.is_object() ? doc.root.find("CID") : nullptr) {
@@ -140,18 +151,8 @@ json::Document ControllerSession::run_query(const std::string& config_file, std:
     }
   }
 
-  auto query = [&](json::Arena& into) {
-    std::string answer = post(encode_form(rdata));
-    json::Document doc = decode_answer(answer, settings_.api_url);  // takes the body over: values point into it
-    interrupt_point();
-    json::Value narrowed = filter_results(doc.root, filters, into);
-    interrupt_point();
-    into.absorb(std::move(doc.arena));
-    return narrowed;
-  };
-
   if (!compound_field) {
-    result.root = query(arena);
+    result.root = query(transport_, rdata, filters, arena);
     return result;
   }
 
@@ -162,13 +163,29 @@ json::Document ControllerSession::run_query(const std::string& config_file, std:
   chain.pop_back();
   arena.absorb(std::move(compound_results.arena));
 
+  const std::vector<json::Value> elements = compound_elements(compound_results.root);
+  std::vector<json::Value> narrowed(elements.size());
+  if (element_runner_ && elements.size() > 1) {
+    // Each element's answer in an arena of its own: arenas are not shared between threads.
+    std::vector<json::Arena> arenas(elements.size());
+    element_runner_(elements.size(), [&](std::size_t k, Transport& transport) {
+      std::vector<FormField> form = rdata;
+      form[*compound_field].value = elements[k];
+      narrowed[k] = query(transport, form, filters, arenas[k]);
+    });
+    for (json::Arena& part : arenas) arena.absorb(std::move(part));
+  } else {
+    for (std::size_t k = 0; k < elements.size(); ++k) {
+      rdata[*compound_field].value = elements[k];
+      narrowed[k] = query(transport_, rdata, filters, arena);
+    }
+  }
+
   std::vector<json::Value> entries;
-  for (const json::Value& element : compound_elements(compound_results.root)) {
-    rdata[*compound_field].value = element;
-    json::Value narrowed = query(arena);
+  for (std::size_t k = 0; k < elements.size(); ++k) {
     json::Member* members = arena.allocate_array<json::Member>(2);
-    new (members) json::Member{"object", element};
-    new (members + 1) json::Member{"results", narrowed};
+    new (members) json::Member{"object", elements[k]};
+    new (members + 1) json::Member{"results", narrowed[k]};
     entries.push_back(json::Value::object(members, 2));
   }
   result.root = arena.copy_array(entries);

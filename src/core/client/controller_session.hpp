@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "client/form_encode.hpp"
 #include "client/https_transport.hpp"
 #include "client/run_settings.hpp"
 #include "json/json_value.hpp"
@@ -42,19 +43,29 @@ class ControllerSession {
   // per element of that result) and returns the narrowed answer.
   json::Document run_query_file(const std::string& path);
 
+  // Parallel runs: runs query(k, transport) for every k < count, as many at
+  // once as it can, each on a transport of its own, and rethrows the failure
+  // of the lowest k. Without it, compound elements are posted one by one.
+  using ElementRunner =
+      std::function<void(std::size_t count, const std::function<void(std::size_t, Transport&)>& query)>;
+  void run_elements_with(ElementRunner runner) { element_runner_ = std::move(runner); }
+
  private:
   struct OpenFile {
     unsigned long long device, inode;
     std::string path;
   };
   json::Document run_query(const std::string& path, std::vector<OpenFile>& chain);
-  std::string post(const std::string& body);
+  std::string post(Transport& transport, const std::string& body);
+  json::Value query(Transport& transport, const std::vector<FormField>& form, const std::vector<std::string>& filters,
+                    json::Arena& into);
   // Between the long steps of a query (decoding, filtering), so Ctrl-C is prompt.
   void interrupt_point();
 
   Transport& transport_;
   const RunSettings& settings_;
   std::function<void()> check_interrupt_;
+  ElementRunner element_runner_;
 };
 
 }  // namespace quillon

@@ -14,6 +14,10 @@ struct RunSettings {
   std::string config_dir;  // where compound queries find the files they name
   std::string api_url;     // "https://" + controller_ip + "/v1/api", built once
 
+  // --jobs: files (and compound elements) run this many at once, each worker
+  // on a connection it keeps; 0 runs one request at a time, each on a new one.
+  unsigned jobs = 0;
+
   // Settings for a controller address, with the API URL built from it.
   static RunSettings for_controller(std::string controller_ip, std::string username, std::string password,
                                     std::string config_dir = {});
