@@ -9,6 +9,7 @@
 #include "host/host_errors.hpp"
 #include "host/host_filter.hpp"
 #include "host/host_front_end.hpp"
+#include "host/host_signature.hpp"
 #include "host/host_values.hpp"
 
 namespace nb = nanobind;
@@ -57,6 +58,18 @@ nb::object with_session(const quillon::RunSettings& settings, Call&& call) {
   }
 }
 
+// A text parameter: the host's str, lone surrogates kept (the form encoder
+// refuses them as the host's client does).
+std::string text_argument(std::string_view function, const char* name, nb::handle value) {
+  if (!PyUnicode_Check(value.ptr())) {
+    std::string message =
+        std::string(function) + "() argument '" + name + "' must be str, not " + Py_TYPE(value.ptr())->tp_name;
+    PyErr_SetString(PyExc_TypeError, message.c_str());
+    throw nb::python_error();
+  }
+  return quillon::host::wtf8(value);
+}
+
 }  // namespace
 
 NB_MODULE(quillon, m) {
@@ -65,31 +78,50 @@ NB_MODULE(quillon, m) {
 
   m.attr("pp") = nb::module_::import_("pprint").attr("PrettyPrinter")("width"_a = 200);
 
+  // The functions bind their arguments as host functions do: by position or
+  // by name, with the host's wording for a wrong call; paths may be str,
+  // bytes or any os.PathLike.
   m.def(
       "get_norvane_cid",
-      [](std::string controller_ip, std::string username, std::string password) {
-        auto settings =
-            quillon::RunSettings::for_controller(std::move(controller_ip), std::move(username), std::move(password));
+      [](nb::args args, nb::kwargs kwargs) {
+        constexpr std::string_view function = "get_norvane_cid";
+        static constexpr std::array names{"controller_ip", "username", "password"};
+        auto [controller_ip, username, password] = quillon::host::bind_arguments(function, names, args, kwargs);
+        auto settings = quillon::RunSettings::for_controller(text_argument(function, names[0], controller_ip),
+                                                             text_argument(function, names[1], username),
+                                                             text_argument(function, names[2], password));
         return with_session(settings, [](quillon::ControllerSession& session) { return session.login(); });
       },
-      "controller_ip"_a, "username"_a, "password"_a);
+      "Logs in to the controller and returns the session identifier (CID).");
 
   quillon::host::define_filter_results(m, "filter_results");
 
   m.def(
       "norvane_api",
-      [](std::string controller_ip, std::string username, std::string password, std::string config_dir,
-         const std::string& config_file) {
-        auto settings = quillon::RunSettings::for_controller(std::move(controller_ip), std::move(username),
-                                                             std::move(password), std::move(config_dir));
+      [](nb::args args, nb::kwargs kwargs) {
+        constexpr std::string_view function = "norvane_api";
+        static constexpr std::array names{"controller_ip", "username", "password", "config_dir", "config_file"};
+        auto [controller_ip, username, password, config_dir, config_file] =
+            quillon::host::bind_arguments(function, names, args, kwargs);
+        auto settings = quillon::RunSettings::for_controller(
+            text_argument(function, names[0], controller_ip), text_argument(function, names[1], username),
+            text_argument(function, names[2], password), quillon::host::path_bytes(config_dir));
+        const std::string path = quillon::host::path_bytes(config_file);
         return with_session(settings,
-                            [&](quillon::ControllerSession& session) { return session.run_query_file(config_file); });
+                            [&](quillon::ControllerSession& session) { return session.run_query_file(path); });
       },
-      "controller_ip"_a, "username"_a, "password"_a, "config_dir"_a, "config_file"_a);
+      "Runs one configuration file against the controller and returns its narrowed answer.");
 
-  m.def("get_default_config_dir", [] { return quillon::host::host_text(quillon::default_config_dir(own_file())); });
+  m.def(
+      "get_default_config_dir",
+      [](nb::args args, nb::kwargs kwargs) {
+        quillon::host::bind_arguments<0>("get_default_config_dir", {}, args, kwargs);
+        return quillon::host::host_text(quillon::default_config_dir(own_file()));
+      },
+      "The configuration directory beside the module.");
 
-  m.def("main", [] {
+  m.def("main", [](nb::args args, nb::kwargs kwargs) {
+    quillon::host::bind_arguments<0>("main", {}, args, kwargs);
     quillon::host::HostFrontEnd front_end(result_stream());
     quillon::host::HostTransport transport;
     quillon::run_main(front_end, transport, program_name(), own_file());

@@ -78,17 +78,44 @@ def test_results_go_to_the_printers_stream_and_descriptions_to_stdout(sim, tmp_p
     assert stream.getvalue() == "True\n"
 
 
-@pytest.mark.parametrize("call", [
-    lambda: quillon.norvane_api("a", "b", "c", "d"),
-    lambda: quillon.norvane_api("a", "b", "c", "d", "e", "f"),
-    lambda: quillon.get_norvane_cid("a", "b"),
-    lambda: quillon.filter_results([]),
-    lambda: quillon.get_default_config_dir(1),
-    lambda: quillon.main(1),
+# Host functions with the module's signatures: wrong calls must be refused in their words.
+HOST_SIGNATURES = {
+    "norvane_api": lambda controller_ip, username, password, config_dir, config_file: None,
+    "get_norvane_cid": lambda controller_ip, username, password: None,
+    "filter_results": lambda results, filters: None,
+    "get_default_config_dir": lambda: None,
+    "main": lambda: None,
+}
+
+
+@pytest.mark.parametrize("name, args, kwargs", [
+    ("norvane_api", ("a", "b", "c", "d"), {}),
+    ("norvane_api", ("a", "b", "c", "d", "e", "f"), {}),
+    ("norvane_api", (), {}),
+    ("norvane_api", ("a",), {"controller_ip": "x"}),
+    ("norvane_api", ("a", "b", "c", "d", "e"), {"bogus": 1}),
+    ("get_norvane_cid", ("a", "b"), {}),
+    ("get_norvane_cid", (), {"password": "p"}),
+    ("filter_results", ([],), {}),
+    ("get_default_config_dir", (1,), {}),
+    ("main", (1,), {}),
+    ("main", (1, 2), {}),
+    ("main", (), {"x": 1}),
 ])
-def test_wrong_argument_counts_are_refused(call):
-    with pytest.raises(TypeError):
-        call()
+def test_wrong_calls_are_refused_in_the_hosts_words(name, args, kwargs):
+    with pytest.raises(TypeError) as expected:
+        HOST_SIGNATURES[name](*args, **kwargs)
+    with pytest.raises(TypeError) as refused:
+        getattr(quillon, name)(*args, **kwargs)
+    assert str(refused.value) == str(expected.value).replace("<lambda>", name)
+
+
+def test_paths_may_be_any_path_like(sim, tmp_path):
+    import pathlib
+    from conftest import SIM_USERS
+    (tmp_path / "q.cfg").write_text("[default]\nfilters = return\n[norvane]\naction = list_accounts\n")
+    for config_dir, config_file in [(tmp_path, tmp_path / "q.cfg"), (str(tmp_path).encode(), b"%s/q.cfg" % str(tmp_path).encode())]:
+        assert quillon.norvane_api(sim.address, "admin", SIM_USERS["admin"], config_dir, config_file) is True
 
 
 def test_functions_take_their_arguments_by_name(sim, tmp_path):
