@@ -67,7 +67,7 @@ std::string describe_chain(const auto& chain, const std::string& again) {
 }  // namespace
 
 std::string ControllerClient::post(const std::string& url, const std::string& body) {
-  return transport_.post(url, body, [this] { front_end_.check_interrupt(); });
+  return transport_.post(url, body, [this] { front_end_.check_interrupt(); }).body;
 }
 
 json::Document ControllerClient::get_norvane_cid(const std::string& controller_ip, const std::string& username,
