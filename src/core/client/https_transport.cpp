@@ -121,11 +121,12 @@ T info(CURL* easy, CURLINFO what, T fallback) {
   return curl_library().easy_getinfo(easy, what, &value) == CURLE_OK ? value : fallback;
 }
 
-// libcurl takes 0 ms as "no limit", so a limit is at least 1 ms.
+// libcurl takes 0 ms as "no limit", so a limit is at least 1 ms; its
+// largest accepted value stands in for anything longer.
 long milliseconds(double seconds) {
   if (!(seconds > 0.001)) return 1;
-  constexpr double most = static_cast<double>(INT_MAX);
-  return static_cast<long>(std::min(std::llround(seconds * 1000), static_cast<long long>(most)));
+  if (!(seconds * 1000 < INT_MAX)) return INT_MAX;
+  return static_cast<long>(std::llround(seconds * 1000));
 }
 
 // "2", "0.5": seconds as an operator would have typed them.
