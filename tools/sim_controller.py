@@ -4,9 +4,11 @@
 It answers POSTs of forms (any path, any method is logged) the way a controller
 does: "login" exchanges a known user name and password for a fresh CID, and a
 few read-only actions answer from a small invented estate. Tests can queue
-scripted answers (any status, raw bodies, no CID, garbage, a dropped
-connection, no answer at all) and read a log of every request with its form
-fields in wire order.
+scripted answers (any status, extra headers such as Retry-After, redirects,
+raw bodies, no CID, garbage, a dropped connection, a reset mid-answer, no
+answer at all) and read a log of every request with its form fields in wire
+order. Its certificate is signed by a test CA (`ca_file`), so clients that
+check certificates can be tested too.
 
 Library use:
     with SimController(users={"admin": "secret"}) as sim:
@@ -35,6 +37,7 @@ import shutil
 import socket
 import signal
 import ssl
+import struct
 import subprocess
 import sys
 import tempfile
@@ -165,27 +168,67 @@ ACTIONS = {
     "echo": _echo,
 }
 
-# --- certificate -------------------------------------------------------------
+# --- certificates --------------------------------------------------------------
 
 _cert_lock = threading.Lock()
-_cert_files = None
+_cert_dir = None
+_cert_files = {}
+
+
+def _openssl(*args):
+    subprocess.run(["openssl", *args], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def _directory():
+    global _cert_dir
+    if _cert_dir is None:
+        _cert_dir = tempfile.mkdtemp(prefix="sim-controller-")
+        atexit.register(shutil.rmtree, _cert_dir, True)
+    return _cert_dir
+
+
+_EC = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
+
+
+def _make_ca(name):
+    """A CA certificate and its key (PEM files), made once per process."""
+    with _cert_lock:
+        if name not in _cert_files:
+            d = _directory()
+            cert, key = os.path.join(d, f"{name}.pem"), os.path.join(d, f"{name}-key.pem")
+            _openssl("req", "-x509", *_EC, "-keyout", key, "-out", cert, "-days", "2",
+                     "-subj", f"/CN=Simulated {name}", "-addext", "basicConstraints=critical,CA:TRUE",
+                     "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+            _cert_files[name] = (cert, key)
+        return _cert_files[name]
 
 
 def _certificate():
-    """A self-signed certificate for 127.0.0.1, made once per process."""
-    global _cert_files
+    """The server's certificate for 127.0.0.1 and its key, signed by test-ca."""
+    ca_cert, ca_key = _make_ca("test-ca")
     with _cert_lock:
-        if _cert_files is None:
-            directory = tempfile.mkdtemp(prefix="sim-controller-")
-            atexit.register(shutil.rmtree, directory, True)
-            cert, key = os.path.join(directory, "cert.pem"), os.path.join(directory, "key.pem")
-            subprocess.run(
-                ["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                 "-nodes", "-keyout", key, "-out", cert, "-days", "2", "-subj", "/CN=127.0.0.1",
-                 "-addext", "subjectAltName=IP:127.0.0.1"],
-                check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            _cert_files = (cert, key)
-        return _cert_files
+        if "server" not in _cert_files:
+            d = _directory()
+            cert, key, csr = (os.path.join(d, n) for n in ("cert.pem", "key.pem", "cert.csr"))
+            extensions = os.path.join(d, "server.ext")
+            with open(extensions, "w") as f:
+                f.write("subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\n"
+                        "extendedKeyUsage=serverAuth\n")
+            _openssl("req", "-new", *_EC, "-keyout", key, "-out", csr, "-subj", "/CN=127.0.0.1")
+            _openssl("x509", "-req", "-in", csr, "-CA", ca_cert, "-CAkey", ca_key, "-CAcreateserial",
+                     "-out", cert, "-days", "2", "-extfile", extensions)
+            _cert_files["server"] = (cert, key)
+        return _cert_files["server"]
+
+
+def server_ca_file():
+    """The CA that signed the server's certificate (PEM): trusting it checks out."""
+    return _make_ca("test-ca")[0]
+
+
+def other_ca_file():
+    """A CA that signed nothing the server presents (PEM)."""
+    return _make_ca("other-ca")[0]
 
 
 # --- scripted answers ----------------------------------------------------------
@@ -250,7 +293,8 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         words = self.requestline.split()
         path = words[1] if len(words) >= 2 else self.path
         entry = {"path": path, "method": self.command, "headers": self.headers, "body": body,
-                 "fields": fields, "action": action, "connection": self.connection_number}
+                 "fields": fields, "action": action, "connection": self.connection_number,
+                 "session_reused": getattr(self.connection, "session_reused", None)}
         status, payload, content_type, mode, headers = sim._respond(action, fields, entry)
         if mode == "hang":
             sim._stopping.wait()
@@ -258,6 +302,17 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             return
         if mode == "close":
             self.close_connection = True
+            return
+        if mode == "reset":
+            # Half the answer, then a TCP reset: the request was received.
+            self.close_connection = True
+            self.send_response(status)
+            self.send_header("Content-Type", content_type)
+            self.send_header("Content-Length", str(max(len(payload), 2)))
+            self.end_headers()
+            self.wfile.write(payload[: len(payload) // 2])
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            self.connection.close()
             return
         self.send_response(status)
         self.send_header("Content-Type", content_type)
@@ -308,6 +363,7 @@ class SimController:
         self._timer = None
         self._thread = None
         self.address = self.url = self.port = None  # known once started
+        self.ca_file = server_ca_file()  # trusting it accepts this server's certificate
 
     # lifecycle
     def start(self):
@@ -354,11 +410,17 @@ class SimController:
 
         `body`: bytes and text are sent as they are, anything else as JSON.
         `mode`: None answers; "close" drops the connection without an answer;
+        "reset" sends the headers and half the body, then resets the connection;
         "hang" never answers (until the server stops). `headers`: extra ones.
         """
         with self._lock:
             self._scripts.append(_Script(status, _as_bytes(body), content_type, action, count, mode,
                                          dict(headers or {})))
+
+    def redirect(self, status, location="/v1/moved", count=1, action=None):
+        """The next `count` requests are sent on to `location` with `status`."""
+        self.script(body=b"", status=status, content_type="text/plain", action=action, count=count,
+                    headers={"Location": location})
 
     def clear_script(self):
         with self._lock:

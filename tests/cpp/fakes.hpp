@@ -53,7 +53,8 @@ class ScriptedTransport : public Transport {
   std::vector<PostedForm> posted;
   int logins = 0;
 
-  std::string post(const std::string& url, const std::string& form_body, const std::function<void()>&) override {
+  Response post(const std::string& url, const std::string& form_body, const std::function<void()>&,
+                RequestObserver*) override {
     PostedForm form{url, {}};
     std::string_view body = form_body;
     while (!body.empty()) {
@@ -66,8 +67,8 @@ class ScriptedTransport : public Transport {
     }
     posted.push_back(form);
     if (form.field("action") == "login" && !answer_logins_too)
-      return R"({"CID": "cid-)" + std::to_string(++logins) + "\"}";
-    return answer(form);
+      return {R"({"CID": "cid-)" + std::to_string(++logins) + "\"}", 200, url};
+    return {answer(form), 200, url};
   }
 
   bool answer_logins_too = false;  // hand logins to `answer` as well

@@ -12,7 +12,8 @@ pytestmark = pytest.mark.filterwarnings("ignore::urllib3.exceptions.InsecureRequ
 
 
 def post(sim, data, path="/v1/api", **kw):
-    return requests.post(f"https://{sim.address}{path}", data=data, verify=False, **kw)
+    kw.setdefault("verify", False)
+    return requests.post(f"https://{sim.address}{path}", data=data, **kw)
 
 
 @pytest.mark.parametrize("user,password,ok", [
@@ -69,3 +70,19 @@ def test_stops_by_itself():
         time.sleep(0.6)
         with pytest.raises(requests.ConnectionError):
             post(sim, {}, timeout=2)
+
+
+def test_certificate_chain_reset_and_redirects(sim):
+    from sim_controller import other_ca_file
+
+    assert post(sim, {"action": "login", "username": "guest", "password": ""}, verify=sim.ca_file).ok
+    with pytest.raises(requests.exceptions.SSLError):
+        requests.post(sim.url, data={}, verify=other_ca_file())
+    sim.script(body=b"x" * 1000, mode="reset")
+    with pytest.raises(requests.exceptions.ChunkedEncodingError):  # headers came, then half the body
+        post(sim, {})
+    sim.redirect(307, location="/v1/next")
+    answer = post(sim, {"a": "b"})
+    assert [(r["method"], r["path"], r["body"]) for r in sim.requests[-2:]] == [
+        ("POST", "/v1/api", b"a=b"), ("POST", "/v1/next", b"a=b")]
+    assert [r.status_code for r in answer.history] == [307]

@@ -1,10 +1,13 @@
 """The HTTPS transport against the simulated controller: what reaches the wire."""
+import contextlib
+import email.utils
 import gzip
 import json
 import socket
 import time
 
 import pytest
+from sim_controller import other_ca_file
 
 from quillon import _core
 
@@ -95,3 +98,238 @@ def test_interrupt_stops_a_request_that_never_ends(sim):
         _core.post(sim.url, _core.encode_form(LOGIN), interrupt_after=0.3)
     assert time.monotonic() - start < 1.5
     assert len(sim.requests) == 1  # the request was sent, then abandoned
+
+
+# --- options: time limits, retries, certificates, redirects, reuse ---------------------------------
+
+SECRET_FORM = [("action", "login"), ("username", "admin"), ("password", "Secr3t-9f2c"), ("CID", "cid-77e1")]
+
+
+def assert_no_secrets(error):
+    assert "Secr3t-9f2c" not in str(error) and "cid-77e1" not in str(error)
+
+
+def kinds(events):
+    return [e[0] if e[0] == "retrying" else (e[1], e[3]) for e in events]
+
+
+@contextlib.contextmanager
+def full_backlog():
+    """A port whose accept queue is full: a new connection's SYN is never answered."""
+    server = socket.socket()
+    server.bind(("127.0.0.1", 0))
+    server.listen(0)
+    port = server.getsockname()[1]
+    fillers = []
+    for _ in range(3):
+        c = socket.socket()
+        c.setblocking(False)
+        c.connect_ex(("127.0.0.1", port))
+        fillers.append(c)
+    time.sleep(0.05)
+    try:
+        yield port
+    finally:
+        for c in fillers:
+            c.close()
+        server.close()
+
+
+@contextlib.contextmanager
+def tls_never_answers():
+    """The TCP connection is made, but the TLS handshake never gets an answer."""
+    server = socket.socket()
+    server.bind(("127.0.0.1", 0))
+    server.listen(8)
+    try:
+        yield server.getsockname()[1]
+    finally:
+        server.close()
+
+
+def test_default_options_keep_a_connection_per_request_and_reuse_keeps_one(sim):
+    default, reusing = _core.Transport(), _core.Transport(reuse_connections=True)
+    for transport in (default, reusing):
+        sim.requests.clear()
+        for i in range(3):
+            _, status, url = transport.post(sim.url, _core.encode_form([("action", "list"), ("n", str(i))]))
+            assert (status, url) == (200, sim.url)
+        assert [r["fields"] for r in sim.requests] == [[("action", "list"), ("n", str(i))] for i in range(3)]
+        connections = {r["connection"] for r in sim.requests}
+        assert len(connections) == (3 if transport is default else 1)
+        # the wire is the same either way: one POST each, same headers
+        assert {(r["method"], r["headers"]["Content-Type"]) for r in sim.requests} == {
+            ("POST", "application/x-www-form-urlencoded")}
+    # When the server closes a kept connection, the next one resumes the TLS session.
+    sim.script(body=b"{}", headers={"Connection": "close"})
+    reusing.post(sim.url, b"a=1")
+    reusing.post(sim.url, b"a=2")
+    assert sim.requests[-1]["connection"] != sim.requests[-2]["connection"]
+    assert sim.requests[-1]["session_reused"] is True
+
+
+@pytest.mark.parametrize("reuse", [False, True])
+def test_max_time_ends_a_silent_answer_and_is_never_repeated(sim, reuse):
+    transport = _core.Transport(max_time=1, retries=3, retry_delay=0.05, reuse_connections=reuse)
+    if reuse:  # the silent answer then comes on a connection already open
+        transport.post(sim.url, b"a=b")
+        sim.requests.clear()
+    sim.script(mode="hang")
+    start = time.monotonic()
+    with pytest.raises(ConnectionError) as caught:
+        transport.post(sim.url, _core.encode_form(SECRET_FORM))
+    assert time.monotonic() - start < 2
+    assert sim.url in str(caught.value) and "--max-time 1 s" in str(caught.value)
+    assert_no_secrets(caught.value)
+    assert len(sim.requests) == 1 and kinds(transport.events) == [("POST", 0)]
+
+
+@pytest.mark.parametrize("silent", [full_backlog, tls_never_answers])
+@pytest.mark.parametrize("limits,named", [
+    ({"connect_timeout": 0.5}, "--connect-timeout 0.5 s"),
+    ({"connect_timeout": 5, "max_time": 0.5}, "--max-time 0.5 s"),  # the nearer limit is the one hit
+])
+def test_connect_timeout_is_transient(silent, limits, named):
+    with silent() as port:
+        url = f"https://127.0.0.1:{port}/v1/api"
+        transport = _core.Transport(retries=1, retry_delay=0.05, **limits)
+        start = time.monotonic()
+        with pytest.raises(ConnectionError) as caught:
+            transport.post(url, _core.encode_form(SECRET_FORM))
+        assert time.monotonic() - start < 2.5
+    assert url in str(caught.value) and named in str(caught.value)
+    assert_no_secrets(caught.value)
+    assert kinds(transport.events) == [("POST", 0), "retrying", ("POST", 0)]
+    assert transport.events[1] == ("retrying", f"no connection within {named}", 1, 1, 0.05)
+
+
+@pytest.mark.parametrize("status", [429, 502, 503, 504])
+def test_transient_answers_are_retried_then_returned(sim, status):
+    sim.script(body=b"busy", status=status, count=2)
+    sim.script(body=b'{"fine": 1}')
+    transport = _core.Transport(retries=2, retry_delay=0.05)
+    assert transport.post(sim.url, _core.encode_form(SECRET_FORM))[:2] == (b'{"fine": 1}', 200)
+    assert [e for e in transport.events if e[0] == "retrying"] == [
+        ("retrying", f"HTTP {status}", 1, 2, 0.05), ("retrying", f"HTTP {status}", 2, 2, 0.05)]
+    assert len(sim.requests) == 3 and len({r["body"] for r in sim.requests}) == 1
+    # After a redirect, the exchange that failed is the one repeated.
+    sim.requests.clear()
+    sim.redirect(303)
+    sim.script(body=b"busy", status=status)
+    assert transport.post(sim.url, b"a=b")[1] == 200
+    assert [(r["method"], r["path"]) for r in sim.requests] == [
+        ("POST", "/v1/api"), ("GET", "/v1/moved"), ("GET", "/v1/moved")]
+    # Out of tries: the last answer is the answer, as without retries.
+    sim.script(body=b"still busy", status=status, count=2)
+    assert _core.Transport(retries=1, retry_delay=0.05).post(sim.url, b"a=b")[:2] == (b"still busy", status)
+
+
+def test_other_failures_are_not_retried(sim):
+    transport = _core.Transport(retries=3, retry_delay=0.05)
+    sim.script(body=b"oops", status=500)
+    assert transport.post(sim.url, b"a=b")[:2] == (b"oops", 500)
+    # A reset mid-answer: the query reached the controller, so it is not sent again.
+    sim.script(body=b'{"results": "' + b"x" * 5000 + b'"}', mode="reset")
+    with pytest.raises(ConnectionError) as caught:
+        transport.post(sim.url, _core.encode_form(SECRET_FORM))
+    assert_no_secrets(caught.value)
+    assert len(sim.requests) == 2 and "retrying" not in kinds(transport.events)
+
+
+def test_refused_connections_are_retried_then_fail():
+    url = f"https://127.0.0.1:{free_port()}/v1/api"
+    transport = _core.Transport(retries=2, retry_delay=0.05)
+    with pytest.raises(ConnectionError) as caught:
+        transport.post(url, _core.encode_form(SECRET_FORM))
+    assert url in str(caught.value)
+    assert_no_secrets(caught.value)
+    assert kinds(transport.events) == [("POST", 0), "retrying", ("POST", 0), "retrying", ("POST", 0)]
+    assert transport.events[1][1] == "connection refused"
+
+
+@pytest.mark.parametrize("retry_after,delay", [
+    ("7", 7.0),
+    ("3600", 60.0),  # capped
+    (None, 30.0),    # an HTTP date about 30 s ahead
+])
+def test_retry_after_wins_and_the_wait_is_interruptible(sim, retry_after, delay):
+    if retry_after is None:
+        retry_after = email.utils.formatdate(time.time() + 30.5, usegmt=True)
+    sim.script(status=503, headers={"Retry-After": retry_after})
+    transport = _core.Transport(retries=1, retry_delay=0.05)
+    start = time.monotonic()
+    with pytest.raises(KeyboardInterrupt):
+        transport.post(sim.url, b"a=b", interrupt_after=0.4)
+    assert time.monotonic() - start < 1
+    (_, reason, attempt, retries, waited) = transport.events[1]
+    assert (reason, attempt, retries) == ("HTTP 503", 1, 1) and waited == pytest.approx(delay, abs=1.5)
+    assert len(sim.requests) == 1
+
+
+def test_certificates_checked_only_when_asked(sim):
+    form = _core.encode_form(SECRET_FORM)
+    assert _core.Transport(cacert=sim.ca_file).post(sim.url, form)[1] == 200
+    assert _core.Transport().post(f"https://localhost:{sim.port}/v1/api", form)[1] == 200
+    sim.requests.clear()
+    failing = [
+        ({"cacert": other_ca_file()}, sim.url, f"127.0.0.1:{sim.port}"),
+        ({"verify": True}, sim.url, f"127.0.0.1:{sim.port}"),
+        ({"cacert": sim.ca_file}, f"https://localhost:{sim.port}/v1/api", f"localhost:{sim.port}"),  # wrong name
+    ]
+    for options, url, address in failing:
+        transport = _core.Transport(retries=2, retry_delay=0.05, **options)
+        with pytest.raises(ConnectionError) as caught:
+            transport.post(url, form)
+        assert f"the certificate of {address} was not accepted: " in str(caught.value), options
+        assert_no_secrets(caught.value)
+        assert "retrying" not in kinds(transport.events)
+    assert sim.requests == []  # nothing was sent
+    with pytest.raises(ConnectionError, match="no-such-ca.pem"):
+        _core.Transport(cacert="/nonexistent/no-such-ca.pem").post(sim.url, form)
+
+
+def wire(sim):
+    return [(r["method"], r["path"], r["body"], r["headers"].get("Content-Type")) for r in sim.requests]
+
+
+@pytest.mark.parametrize("codes", [[301], [302], [303], [307], [308], [300], [307, 302, 308], [308, 301, 307]])
+def test_redirects_put_on_the_wire_what_the_host_client_does(sim, codes):
+    import warnings
+
+    import requests
+
+    form = [("action", "list"), ("a", "1 2&")]
+    for i, code in enumerate(codes):
+        sim.redirect(code, location=f"/v1/hop{i}" if i % 2 else f"https://{sim.address}/v1/hop{i}")
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        expected = requests.post(sim.url, data=dict(form), verify=False)
+    host_wire = wire(sim)
+    sim.requests.clear()
+    for i, code in enumerate(codes):
+        sim.redirect(code, location=f"/v1/hop{i}" if i % 2 else f"https://{sim.address}/v1/hop{i}")
+    transport = _core.Transport()
+    body, status, url = transport.post(sim.url, _core.encode_form(form))
+    assert wire(sim) == host_wire
+    assert (body, status, url) == (expected.content, expected.status_code, expected.url)
+    assert [(e[1], e[3]) for e in transport.events] == [(m, s) for (m, _, _, _), s in
+                                                        zip(host_wire, [*codes[:len(host_wire) - 1],
+                                                                        expected.status_code])]
+
+
+@pytest.mark.filterwarnings("ignore::urllib3.exceptions.InsecureRequestWarning")
+def test_redirect_limits(sim):
+    import requests
+
+    sim.redirect(302, count=100)
+    with pytest.raises(requests.TooManyRedirects):
+        requests.post(sim.url, data={"a": "b"}, verify=False)
+    host_count = len(sim.requests)
+    sim.requests.clear()
+    with pytest.raises(ConnectionError, match="Too many redirects"):
+        _core.Transport().post(sim.url, _core.encode_form(SECRET_FORM))
+    assert len(sim.requests) == host_count == 31
+    sim.clear_script()
+    sim.redirect(302, location="file:///etc/passwd")
+    with pytest.raises(ConnectionError, match="not an HTTP address"):
+        _core.Transport().post(sim.url, b"a=b")

@@ -64,7 +64,12 @@ void run_main(FrontEnd& front_end, Transport& transport, const std::string& prog
 
 void walk_config_dir(FrontEnd& front_end, Transport& transport, const RunSettings& settings) {
   if (settings.jobs > 0)
-    return walk_config_dir_in_parallel(front_end, settings, [] { return std::make_unique<CurlTransport>(); });
+    return walk_config_dir_in_parallel(front_end, settings, [&] {
+      // Each worker keeps its connection open between its requests.
+      TransportOptions options = settings.transport;
+      options.reuse_connections = true;
+      return std::make_unique<CurlTransport>(options);
+    });
   ControllerSession session(transport, settings, [&] { front_end.check_interrupt(); });
   for (const std::string& file : list_directory(settings.config_dir)) {
     if (!std::string_view(file).ends_with(".cfg")) continue;

@@ -67,7 +67,7 @@ std::string describe_chain(const auto& chain, const std::string& again) {
 }  // namespace
 
 std::string ControllerSession::post(Transport& transport, const std::string& body) {
-  return transport.post(settings_.api_url, body, check_interrupt_);
+  return transport.post(settings_.api_url, body, check_interrupt_).body;
 }
 
 json::Value ControllerSession::query(Transport& transport, const std::vector<FormField>& form,

@@ -24,6 +24,7 @@ CurlLibrary load() {
   bind(api.global_init, "curl_global_init");
   bind(api.easy_init, "curl_easy_init");
   bind(api.easy_cleanup, "curl_easy_cleanup");
+  bind(api.easy_reset, "curl_easy_reset");
   bind(api.easy_setopt, "curl_easy_setopt");
   bind(api.easy_getinfo, "curl_easy_getinfo");
   bind(api.easy_strerror, "curl_easy_strerror");

@@ -12,6 +12,7 @@ struct CurlLibrary {
   decltype(&::curl_global_init) global_init;
   decltype(&::curl_easy_init) easy_init;
   decltype(&::curl_easy_cleanup) easy_cleanup;
+  decltype(&::curl_easy_reset) easy_reset;
   CURLcode (*easy_setopt)(CURL*, CURLoption, ...);
   CURLcode (*easy_getinfo)(CURL*, CURLINFO, ...);
   decltype(&::curl_easy_strerror) easy_strerror;

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "client/https_transport.hpp"
+
 namespace quillon {
 
 struct RunSettings {
@@ -13,6 +15,9 @@ struct RunSettings {
   std::string password;    // never printed, traced or written anywhere
   std::string config_dir;  // where compound queries find the files they name
   std::string api_url;     // "https://" + controller_ip + "/v1/api", built once
+
+  // Time limits, retries and certificate checks for every request.
+  TransportOptions transport;
 
   // --jobs: files (and compound elements) run this many at once, each worker
   // on a connection it keeps; 0 runs one request at a time, each on a new one.

@@ -89,10 +89,10 @@ void HostFrontEnd::check_interrupt() {
   if (PyErr_CheckSignals() != 0) throw nb::python_error();
 }
 
-std::string HostTransport::post(const std::string& url, const std::string& form_body,
-                                const std::function<void()>& check_interrupt) {
+Response HostTransport::post(const std::string& url, const std::string& form_body,
+                             const std::function<void()>& check_interrupt, RequestObserver* observer) {
   nb::gil_scoped_release released;
-  return curl_.post(url, form_body, check_interrupt);
+  return curl_.post(url, form_body, check_interrupt, observer);
 }
 
 }  // namespace quillon::host

@@ -5,6 +5,7 @@
 #include <nanobind/nanobind.h>
 
 #include <string>
+#include <utility>
 
 #include "cli/front_end.hpp"
 #include "client/https_transport.hpp"
@@ -40,10 +41,13 @@ class HostFrontEnd : public FrontEnd {
 };
 
 // Lets other threads (and signal handlers) run while a request blocks.
+// The observer is called without the host lock: it must take it itself
+// before touching host objects.
 class HostTransport : public Transport {
  public:
-  std::string post(const std::string& url, const std::string& form_body,
-                   const std::function<void()>& check_interrupt) override;
+  explicit HostTransport(TransportOptions options = {}) : curl_(std::move(options)) {}
+  Response post(const std::string& url, const std::string& form_body, const std::function<void()>& check_interrupt,
+                RequestObserver* observer = nullptr) override;
 
  private:
   CurlTransport curl_;

@@ -41,8 +41,8 @@ void detail::bind_arguments(std::string_view function, const char* const* names,
     bound[slot] = value.ptr();
   }
   if (given > count)
-    type_error(prefix + "takes " + std::to_string(count) + " positional argument" + (count == 1 ? "" : "s") +
-               " but " + std::to_string(given) + (given == 1 ? " was" : " were") + " given");
+    type_error(prefix + "takes " + std::to_string(count) + " positional argument" + (count == 1 ? "" : "s") + " but " +
+               std::to_string(given) + (given == 1 ? " was" : " were") + " given");
   std::vector<const char*> missing;
   for (std::size_t slot = 0; slot < count; ++slot)
     if (bound[slot] == nullptr) missing.push_back(names[slot]);

@@ -5,11 +5,13 @@
 #include <nanobind/stl/pair.h>
 #include <nanobind/stl/string.h>
 #include <nanobind/stl/string_view.h>
+#include <nanobind/stl/tuple.h>
 #include <nanobind/stl/vector.h>
 
 #include <chrono>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -28,6 +30,51 @@ using quillon::json::Arena;
 
 // Field names keep lone surrogates (WTF-8), as the core holds text.
 std::string_view host_text(nb::handle s, Arena& arena) { return arena.copy(quillon::host::wtf8(s)); }
+
+struct Event {
+  bool retry = false;
+  quillon::Hop hop;
+  std::string reason;
+  int attempt = 0, retries = 0;
+  double delay = 0;
+};
+
+// Called without the host lock, so it only records.
+struct Recorder : quillon::RequestObserver {
+  std::vector<Event> events;
+  void exchanged(const quillon::Hop& hop) override { events.push_back({false, hop, {}, 0, 0, 0}); }
+  void retrying(std::string_view reason, int attempt, int retries, double delay) override {
+    events.push_back({true, {}, std::string(reason), attempt, retries, delay});
+  }
+};
+
+struct HookTransport {
+  explicit HookTransport(quillon::TransportOptions options) : transport(std::move(options)) {}
+  quillon::CurlTransport transport;
+  Recorder recorder;
+};
+
+quillon::Response post_with(HookTransport& self, const std::string& url, nb::handle body,
+                            std::optional<double> interrupt_after) {
+  std::string form_body;
+  if (nb::isinstance<nb::bytes>(body)) {
+    nb::bytes b = nb::borrow<nb::bytes>(body);
+    form_body.assign(b.c_str(), b.size());
+  } else {
+    form_body = nb::cast<std::string>(body);
+  }
+  self.recorder.events.clear();
+  nb::gil_scoped_release unlocked;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                         std::chrono::duration<double>(interrupt_after.value_or(0)));
+  auto check = [&] {
+    if (interrupt_after && std::chrono::steady_clock::now() >= deadline)
+      throw quillon::Error(quillon::ErrorKind::interrupted, "interrupted");
+    nb::gil_scoped_acquire locked;
+    if (PyErr_CheckSignals() != 0) throw nb::python_error();
+  };
+  return self.transport.post(url, form_body, check, &self.recorder);
+}
 
 }  // namespace
 
@@ -48,31 +95,51 @@ void bind_client(nb::module_& m) {
       nb::arg("fields").sig("fields: list[tuple[str, object]]"),
       "The form body the host's HTTP client writes for these (name, value) fields.");
 
+  // A transport with options; `events` holds what the observer heard during
+  // the last post, kept when the post fails.
+  nb::class_<HookTransport>(m, "Transport")
+      .def(
+          "__init__",
+          [](HookTransport* self, std::optional<double> connect_timeout, std::optional<double> max_time, int retries,
+             double retry_delay, std::optional<std::string> cacert, bool verify, bool reuse_connections) {
+            quillon::TransportOptions o;
+            o.connect_timeout = connect_timeout;
+            o.max_time = max_time;
+            o.retries = retries;
+            o.retry_delay = retry_delay;
+            o.cacert = std::move(cacert);
+            o.verify = verify;
+            o.reuse_connections = reuse_connections;
+            new (self) HookTransport(std::move(o));
+          },
+          nb::kw_only(), nb::arg("connect_timeout") = nb::none(), nb::arg("max_time") = nb::none(),
+          nb::arg("retries") = 0, nb::arg("retry_delay") = 1.0, nb::arg("cacert") = nb::none(),
+          nb::arg("verify") = false, nb::arg("reuse_connections") = false)
+      .def(
+          "post",
+          [](HookTransport& self, const std::string& url, nb::handle body, std::optional<double> interrupt_after) {
+            quillon::Response r = post_with(self, url, body, interrupt_after);
+            return nb::make_tuple(nb::bytes(r.body.data(), r.body.size()), r.status, r.url);
+          },
+          nb::arg("url"), nb::arg("body"), nb::arg("interrupt_after") = nb::none(),
+          "(body, status, final url) of one post.")
+      .def_prop_ro("events", [](const HookTransport& self) {
+        nb::list out;
+        for (const Event& e : self.recorder.events) {
+          if (e.retry)
+            out.append(nb::make_tuple("retrying", e.reason, e.attempt, e.retries, e.delay));
+          else
+            out.append(nb::make_tuple("exchanged", e.hop.method, e.hop.url, e.hop.status, e.hop.bytes, e.hop.seconds));
+        }
+        return out;
+      });
+
   m.def(
       "post",
       [](const std::string& url, nb::handle body, std::optional<double> interrupt_after) {
-        std::string form_body;
-        if (nb::isinstance<nb::bytes>(body)) {
-          nb::bytes b = nb::borrow<nb::bytes>(body);
-          form_body.assign(b.c_str(), b.size());
-        } else {
-          form_body = nb::cast<std::string>(body);
-        }
-        std::string answer;
-        {
-          nb::gil_scoped_release unlocked;
-          auto deadline =
-              std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                                     std::chrono::duration<double>(interrupt_after.value_or(0)));
-          auto check = [&] {
-            if (interrupt_after && std::chrono::steady_clock::now() >= deadline)
-              throw quillon::Error(quillon::ErrorKind::interrupted, "interrupted");
-            nb::gil_scoped_acquire locked;
-            if (PyErr_CheckSignals() != 0) throw nb::python_error();
-          };
-          answer = quillon::CurlTransport().post(url, form_body, check);
-        }
-        return nb::bytes(answer.data(), answer.size());
+        HookTransport transport{quillon::TransportOptions{}};
+        quillon::Response r = post_with(transport, url, body, interrupt_after);
+        return nb::bytes(r.body.data(), r.body.size());
       },
       nb::arg("url"), nb::arg("body"), nb::arg("interrupt_after") = nb::none(),
       "One POST of a form body; the answer's body. `interrupt_after` (seconds) aborts it as Ctrl-C would.");
