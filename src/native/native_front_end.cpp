@@ -170,6 +170,15 @@ std::string NativeFrontEnd::ask_password(std::string_view prompt) {
   return password;
 }
 
+void NativeFrontEnd::note(std::string_view line) {
+  // One write per line, so lines from worker threads never interleave.
+  try {
+    write_all(2, line);
+  } catch (const Error&) {
+    // A trace that cannot be written does not end the run.
+  }
+}
+
 int report_interrupt(NativeFrontEnd& front_end) {
   // What was printed goes out, unless its reader had stopped reading.
   try {

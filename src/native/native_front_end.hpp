@@ -23,6 +23,7 @@ class NativeFrontEnd : public FrontEnd {
   std::string ask_line(std::string_view prompt) override;
   std::string ask_password(std::string_view prompt) override;
   [[noreturn]] void exit(int status) override;
+  void note(std::string_view line) override;
   void check_interrupt() override;
 
   // Writes out everything printed so far.

@@ -80,12 +80,14 @@ class RecordingFrontEnd : public FrontEnd {
   std::vector<std::string> args;
   std::string out;  // descriptions, results and the program's own lines, in order
   std::string usage;
+  std::string notes;  // what went to standard error
 
   std::vector<std::string> arguments() override { return args; }
   void print(std::string_view text) override { out += text; }
   void print_description(std::string_view text) override { out += text; }
   void write_result(std::string_view text) override { out += text; }
   void write_usage(std::string_view text, bool) override { usage += text; }
+  void note(std::string_view line) override { notes += line; }
   std::string ask_line(std::string_view) override { throw Error(ErrorKind::value, "no prompt expected"); }
   std::string ask_password(std::string_view) override { throw Error(ErrorKind::value, "no prompt expected"); }
   [[noreturn]] void exit(int status) override { throw ExitRequest{status}; }

@@ -33,6 +33,9 @@ class FrontEnd {
   virtual std::string ask_password(std::string_view prompt) = 0;
   // Ends the run with `status`; never returns.
   [[noreturn]] virtual void exit(int status) = 0;
+  // One line for the operator on standard error (request trace, retries).
+  // May be called from worker threads.
+  virtual void note(std::string_view line) = 0;
   // Called while a request blocks; throws to abort it (Ctrl-C).
   virtual void check_interrupt() = 0;
   // Runs `wait` (a short wait for worker threads) with the host free to run

@@ -58,6 +58,22 @@ json::Document decode_answer(std::string& answer, const std::string& url) {
   }
 }
 
+// Names the file being run in traces while a query runs, the outer one again after.
+class CurrentFile {
+ public:
+  CurrentFile(std::string& slot, std::string_view path) : slot_(slot), outer_(slot) {
+    std::size_t slash = path.rfind('/');
+    slot_ = path.substr(slash == std::string_view::npos ? 0 : slash + 1);
+  }
+  ~CurrentFile() { slot_ = std::move(outer_); }
+  CurrentFile(const CurrentFile&) = delete;
+  CurrentFile& operator=(const CurrentFile&) = delete;
+
+ private:
+  std::string& slot_;
+  std::string outer_;
+};
+
 std::string describe_chain(const auto& chain, const std::string& again) {
   std::string text;
   for (const auto& f : chain) text += f.path + " -> ";
@@ -66,13 +82,16 @@ std::string describe_chain(const auto& chain, const std::string& again) {
 
 }  // namespace
 
-std::string ControllerSession::post(Transport& transport, const std::string& body) {
-  return transport.post(settings_.api_url, body, check_interrupt_).body;
+std::string ControllerSession::post(Transport& transport, std::span<const FormField> form) {
+  std::string body = encode_form(form);
+  if (!log_) return transport.post(settings_.api_url, body, check_interrupt_).body;
+  RequestLog::Post trace(*log_, file_, form);
+  return transport.post(settings_.api_url, body, check_interrupt_, &trace).body;
 }
 
 json::Value ControllerSession::query(Transport& transport, const std::vector<FormField>& form,
                                      const std::vector<std::string>& filters, json::Arena& into) {
-  std::string answer = post(transport, encode_form(form));
+  std::string answer = post(transport, form);
   json::Document doc = decode_answer(answer, settings_.api_url);  // takes the body over: values point into it
   interrupt_point();
   json::Value narrowed = filter_results(doc.root, filters, into);
@@ -91,7 +110,7 @@ json::Document ControllerSession::login() {
       {"username", json::Value::text(settings_.username)},
       {"password", json::Value::text(settings_.password)},
   };
-  std::string answer = post(transport_, encode_form(form));
+  std::string answer = post(transport_, form);
   try {
     json::Document doc = json::decode_buffer(answer);
     if (const json::Value* found = doc.root.is_object() ? doc.root.find("CID") : nullptr) {
@@ -125,6 +144,7 @@ json::Document ControllerSession::run_query(const std::string& config_file, std:
 
   config::Reader config;
   config.read_path(config_file);
+  const CurrentFile running(file_, config_file);
   json::Document cid = login();
 
   json::Document result;

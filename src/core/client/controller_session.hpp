@@ -12,6 +12,7 @@
 
 #include "client/form_encode.hpp"
 #include "client/https_transport.hpp"
+#include "client/request_log.hpp"
 #include "client/run_settings.hpp"
 #include "json/json_value.hpp"
 
@@ -50,13 +51,16 @@ class ControllerSession {
       std::function<void(std::size_t count, const std::function<void(std::size_t, Transport&)>& query)>;
   void run_elements_with(ElementRunner runner) { element_runner_ = std::move(runner); }
 
+  // Where requests are traced and retries noted; none by default.
+  void log_requests_to(const RequestLog* log) { log_ = log; }
+
  private:
   struct OpenFile {
     unsigned long long device, inode;
     std::string path;
   };
   json::Document run_query(const std::string& path, std::vector<OpenFile>& chain);
-  std::string post(Transport& transport, const std::string& body);
+  std::string post(Transport& transport, std::span<const FormField> form);
   json::Value query(Transport& transport, const std::vector<FormField>& form, const std::vector<std::string>& filters,
                     json::Arena& into);
   // Between the long steps of a query (decoding, filtering), so Ctrl-C is prompt.
@@ -66,6 +70,8 @@ class ControllerSession {
   const RunSettings& settings_;
   std::function<void()> check_interrupt_;
   ElementRunner element_runner_;
+  const RequestLog* log_ = nullptr;
+  std::string file_;  // the file being run, as the operator knows it
 };
 
 }  // namespace quillon

@@ -84,6 +84,17 @@ std::string HostFrontEnd::ask_password(std::string_view prompt) {
 
 void HostFrontEnd::exit(int status) { throw ExitRequest{status}; }
 
+void HostFrontEnd::note(std::string_view line) {
+  // Worker threads and requests run without the interpreter lock.
+  nb::gil_scoped_acquire gil;
+  write_to(sys_attr("stderr"), line);
+}
+
+bool HostFrontEnd::wait_unlocked(const std::function<bool()>& wait) {
+  nb::gil_scoped_release released;
+  return wait();
+}
+
 void HostFrontEnd::check_interrupt() {
   nb::gil_scoped_acquire gil;
   if (PyErr_CheckSignals() != 0) throw nb::python_error();

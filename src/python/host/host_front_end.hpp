@@ -33,7 +33,9 @@ class HostFrontEnd : public FrontEnd {
   std::string ask_line(std::string_view prompt) override;
   std::string ask_password(std::string_view prompt) override;
   [[noreturn]] void exit(int status) override;
+  void note(std::string_view line) override;
   void check_interrupt() override;
+  bool wait_unlocked(const std::function<bool()>& wait) override;
 
  private:
   nanobind::object result_stream_;
