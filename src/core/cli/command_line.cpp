@@ -23,8 +23,7 @@ using command_line::option_table;
 using command_line::OptionKind;
 using command_line::OptionSpec;
 
-// An action is an index into option_table; -h/--help is the first.
-constexpr int help_action = 0;
+// An action is an index into option_table, or this for an unknown option.
 constexpr int unknown_action = -1;
 
 // Every option string with its action, in the order argparse registers them

@@ -67,8 +67,8 @@ bool overflows(std::string_view number) {
   const std::size_t point = std::min(mantissa.find('.'), mantissa.size());
   const std::size_t first = mantissa.find_first_of("123456789");
   if (first == std::string_view::npos) return false;
-  const long long position = first < point ? static_cast<long long>(point - first) - 1
-                                            : -static_cast<long long>(first - point);
+  const long long position =
+      first < point ? static_cast<long long>(point - first) - 1 : -static_cast<long long>(first - point);
   return exponent + position > 0;
 }
 

@@ -26,10 +26,10 @@ enum class OptionKind {
 };
 
 struct OptionSpec {
-  std::string_view long_name;   // "--jobs"
+  std::string_view long_name;     // "--jobs"
   std::string_view short_name{};  // "-j", or empty
   std::string_view metavar{};     // "N"; empty when the option takes no value
-  std::string_view help;        // one paragraph, wrapped by the help page
+  std::string_view help;          // one paragraph, wrapped by the help page
   OptionKind kind;
   std::string_view dest;  // "jobs": the field of CommandLineOptions
   int minimum = 0;        // seconds and counts only
