@@ -5,6 +5,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 
@@ -88,7 +89,7 @@ void occupy_closed_standard_descriptors() {
   }
 }
 
-NativeFrontEnd::NativeFrontEnd(int argc, char** argv) : to_terminal_(::isatty(1) == 1) {
+NativeFrontEnd::NativeFrontEnd(int argc, char** argv) : argc_(argc), argv_(argv), to_terminal_(::isatty(1) == 1) {
   occupy_closed_standard_descriptors();
   for (int i = 1; i < argc; ++i) arguments_.push_back(unicode::escape_invalid_utf8(argv[i]));
 }
@@ -168,6 +169,23 @@ std::string NativeFrontEnd::ask_password(std::string_view prompt) {
   write_all(tty, "\n");
   ::close(tty);
   return password;
+}
+
+// The process list shows the argument vector in place: the password's bytes
+// are overwritten there (as "--password=xxx" or as the argument after
+// "--password"), the copy taken at start keeps them.
+void NativeFrontEnd::hide_argument(std::string_view value) {
+  if (value.empty()) return;
+  for (int i = 1; i < argc_; ++i) {
+    std::string_view arg = argv_[i];
+    std::size_t start = std::string::npos;
+    if (arg == value)
+      start = 0;
+    else if (arg.starts_with("--") && arg.ends_with(value) && arg.size() > value.size() &&
+             arg[arg.size() - value.size() - 1] == '=')
+      start = arg.size() - value.size();
+    if (start != std::string::npos) std::fill(argv_[i] + start, argv_[i] + arg.size(), 'x');
+  }
 }
 
 void NativeFrontEnd::note(std::string_view line) {

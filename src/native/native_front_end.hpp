@@ -24,6 +24,7 @@ class NativeFrontEnd : public FrontEnd {
   std::string ask_password(std::string_view prompt) override;
   [[noreturn]] void exit(int status) override;
   void note(std::string_view line) override;
+  void hide_argument(std::string_view value) override;
   void check_interrupt() override;
 
   // Writes out everything printed so far.
@@ -35,6 +36,8 @@ class NativeFrontEnd : public FrontEnd {
 
  private:
   std::vector<std::string> arguments_;
+  int argc_;
+  char** argv_;
   std::string out_;
   // On a terminal every piece of output is shown as soon as it is printed;
   // into a pipe or file it goes out in large writes.

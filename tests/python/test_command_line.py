@@ -6,16 +6,49 @@ import argparse
 import contextlib
 import functools
 import io
+import math
 import os
+import re
 import shutil
 
 import pytest
 from hypothesis import given, settings, strategies as st
 
+from conftest import ROOT
 from quillon import _core
 
 NAMES = ["--controller_ip", "--username", "--password", "--config_dir"]
 DESTS = [name[2:] for name in NAMES]
+NEW_NAMES = ["--connect-timeout", "--max-time", "--retry", "--retry-delay", "--cacert", "--verify", "--verbose",
+             "--jobs", "--json", "--version"]
+NUMBER_DESTS = {"connect_timeout", "max_time", "retry", "retry_delay", "jobs"}
+VERSION = re.search(r'^version = "([^"]+)"', (ROOT / "pyproject.toml").read_text(), re.M).group(1)
+
+
+def seconds(text):
+    value = float(text)
+    if not math.isfinite(value):
+        raise ValueError(text)
+    if value < 0:
+        raise argparse.ArgumentTypeError("must be at least 0")
+    if value > 86400:
+        raise argparse.ArgumentTypeError("must be at most 86400")
+    return value
+
+
+seconds.__name__ = "float"
+
+
+def count(minimum, maximum):
+    def convert(text):
+        value = int(text)
+        if value < minimum:
+            raise argparse.ArgumentTypeError(f"must be at least {minimum}")
+        if value > maximum:
+            raise argparse.ArgumentTypeError(f"must be at most {maximum}")
+        return value
+    convert.__name__ = "int"
+    return convert
 
 
 @functools.lru_cache(maxsize=None)
@@ -29,6 +62,36 @@ def host_parser(prog, width):
     parser.add_argument("--username", help="Norvane Controller Username. Defaults to \"admin\" if not specified.")
     parser.add_argument("--password", help="Norvane Controller Password. User will be prompted to enter the password if not specfied.")
     parser.add_argument("--config_dir", help="Configuration Directory. Defaults to \"config\" if not specified.")
+    parser.add_argument("--connect-timeout", metavar="SECONDS", type=seconds, help=(
+        "Give up when the connection to the controller, TLS handshake included, is not made within SECONDS "
+        "(decimals allowed). No limit if not specified."))
+    parser.add_argument("--max-time", metavar="SECONDS", type=seconds, help=(
+        "Give up on a request that has not been answered in full within SECONDS (decimals allowed). No limit "
+        "if not specified."))
+    parser.add_argument("--retry", metavar="N", type=count(0, 100), help=(
+        "Repeat a request up to N times when it failed transiently: no connection could be made, or "
+        "the controller answered 429, 502, 503 or 504. A request whose body may have reached the controller is "
+        "never repeated. No retries if not specified."))
+    parser.add_argument("--retry-delay", metavar="SECONDS", type=seconds, help=(
+        "Seconds to wait before each retry (decimals allowed), unless the controller asks for another wait, "
+        "which is capped at 60 seconds. Defaults to 1 if not specified."))
+    parser.add_argument("--cacert", metavar="FILE", help=(
+        "Check the controller's certificate against the CA certificates in FILE (PEM) and its name against "
+        "the address; on a mismatch nothing is sent. Without this option or --verify, certificates are not "
+        "checked."))
+    parser.add_argument("--verify", action="store_true", help=(
+        "Check the controller's certificate against the system's trusted CA certificates and its name "
+        "against the address; on a mismatch nothing is sent."))
+    parser.add_argument("-v", "--verbose", action="store_true", help=(
+        "Describe every request on standard error: the file, the URL, the form fields, the HTTP status, the "
+        "answer's size and the time taken. The password and CID are shown as ***."))
+    parser.add_argument("-j", "--jobs", metavar="N", type=count(1, 100), help=(
+        "Run up to N configuration files, and the requests of a compound query, at once; the output stays in "
+        "order. Without this option, one at a time. Note: with --jobs, files after a failing one may already "
+        "have run."))
+    parser.add_argument("--json", action="store_true", help=(
+        "Write one JSON object per configuration file, one per line, instead of the printed results."))
+    parser.add_argument("--version", action="version", version="quillon " + VERSION)
     return parser
 
 
@@ -41,10 +104,10 @@ def argparse_outcome(args, prog, width):
             namespace = parser.parse_args(args)
     except SystemExit as exit:
         if exit.code == 0:
-            return "help", None, out.getvalue(), 0
+            return "help" if out.getvalue().startswith("usage: ") else "version", None, out.getvalue(), 0
         return "usage_error", None, err.getvalue(), exit.code
-    # "--option=--" leaves an empty list, which the program treats as empty text.
-    options = {k: ("" if v == [] else v) for k, v in vars(namespace).items()}
+    # "--option=--" leaves an empty list: empty text, or no number.
+    options = {k: ((None if k in NUMBER_DESTS else "") if v == [] else v) for k, v in vars(namespace).items()}
     return "run", options, "", 0
 
 
@@ -57,13 +120,21 @@ def abbreviations(name):
 
 
 option_spellings = st.sampled_from(
-    [a for name in NAMES + ["--help"] for a in abbreviations(name)] + ["-h", "--", "--c", "--co", "--con"]
+    [a for name in NAMES + NEW_NAMES + ["--help"] for a in abbreviations(name)]
+    + ["-h", "-v", "-j", "--", "--c", "--co", "--con", "--v", "--ve", "--ver", "--j", "--r", "--retry-"]
+    + ["-vj", "-vj4", "-vh", "-hv", "-vv", "-vx", "-vjx", "-j4", "-j0", "-jv", "-v=", "-j=4", "-hj0", "-vé"]
 )
+numbers = st.sampled_from([
+    "0", "1", "4", "100", "101", "-0", "-1", "1.5", "0.25", " 2 ", "1_0", "1__0", "_1", "1_", "1_.5", "\u0663",
+    "\u00b2", "+5", "0x10", "5s", "1.", ".5", "1e3", "1E-2", "1e", "1e400", "1e-400", "86400", "86400.5", "inf",
+    "-Infinity", "nan", "\u30002\u3000", "1_000.000_1", "1e1_0", "--",
+])
 values = st.one_of(
+    numbers,
     st.sampled_from([
         "", " ", "x", "a b", "-", "--", "---", "-x", "-x y", "-1", "-1.5", "-.5", "-1.", "-1\n", "-\u0663",
         "-1e3", "--user", "--user name", "-h", "-hh", "-hx", "-h=", "-hé", "--help=x", "--he=", "--=x", "=",
-        "-u", "-user", "-username", "x=y", "\udcff", "'\"\\", "-h'",
+        "-u", "-user", "-username", "x=y", "\udcff", "'\"\\", "-h'", "-v y", "-j 4",
     ]),
     st.text(max_size=6),
     st.builds("-{}{}".format, st.text("0123456789", max_size=3), st.sampled_from(["", ".", ".5", ".25"])),
@@ -81,9 +152,22 @@ def test_matches_argparse(args, prog, width):
 
 
 @settings(max_examples=300, deadline=None)
-@given(st.text(max_size=40), st.integers(min_value=-5, max_value=250), st.sampled_from([["-h"], ["--bogus"]]))
+@given(st.text(max_size=40), st.integers(min_value=-5, max_value=250),
+       st.sampled_from([["-h"], ["--bogus"], ["--version"], ["--jobs", "0"]]))
 def test_help_and_usage_layout_match_argparse(prog, width, args):
     check(args, prog, width)
+
+
+# Numbers as the host's int() and float() read them: white space, signs,
+# underscores, digits of other scripts, exponents, infinities.
+number_text = st.text("0123456789_.eE+- \t\u0663\u3000infatyINF", max_size=8)
+
+
+@settings(max_examples=1500, deadline=None)
+@given(st.sampled_from(["--connect-timeout", "--max-time", "--retry", "--retry-delay", "--jobs"]),
+       st.one_of(number_text, st.floats(allow_nan=False).map(repr), st.integers(-3, 120).map(str)))
+def test_number_values_match_argparse(option, text):
+    check([option + "=" + text])
 
 
 @pytest.mark.parametrize("args, expected", [
@@ -93,22 +177,36 @@ def test_help_and_usage_layout_match_argparse(prog, width, args):
     (["--password=-x"], {"password": "-x"}),
     (["--password", "-1.5"], {"password": "-1.5"}),
     (["--username="], {"username": ""}),
+    (["--conn", "2.5", "--max-time=1e1", "--retry", "3", "--retry-", "0", "--ca", "ca.pem", "--verify", "-vj4",
+      "--json"],
+     {"connect_timeout": 2.5, "max_time": 10.0, "retry": 3, "retry_delay": 0.0, "cacert": "ca.pem", "verify": True,
+      "verbose": True, "jobs": 4, "json": True}),
+    (["-vj", "1_0", "--retry-delay= 0.5 "], {"verbose": True, "jobs": 10, "retry_delay": 0.5}),
+    # Given twice, the later counts, even when it empties the value.
+    (["--jobs", "4", "--jobs=--"], {}),
 ])
 def test_resolved_values(args, expected):
     action, options, _, status = _core.parse_command_line(args, "quillon", 78)
     assert (action, status) == ("run", 0)
-    assert options == {dest: expected.get(dest) for dest in DESTS}
+    flags = {"verify", "verbose", "json"}
+    assert options == {dest: expected.get(dest, False if dest in flags else None) for dest in options}
+    assert set(options) == set(DESTS) | {name[2:].replace("-", "_") for name in NEW_NAMES[:-1]}
     check(args)
 
 
 @pytest.mark.parametrize("args, message", [
-    (["--con", "x"], "ambiguous option: --con could match --controller_ip, --config_dir"),
+    (["--con", "x"], "ambiguous option: --con could match --controller_ip, --config_dir, --connect-timeout"),
     (["--password", "-x"], "argument --password: expected one argument"),
+    (["--jobs", "0"], "argument -j/--jobs: must be at least 1"),
+    (["--retry", "-1"], "argument --retry: must be at least 0"),
+    (["--max-time", "5s"], "argument --max-time: invalid float value: '5s'"),
+    (["-j", "2.5"], "argument -j/--jobs: invalid int value: '2.5'"),
+    (["-vx"], "argument -v/--verbose: ignored explicit argument 'x'"),
     (["--username", "--", "x"], "argument --username: expected one argument"),
     (["--", "--username", "x"], "unrecognized arguments: -- --username x"),
     (["-hx"], "argument -h/--help: ignored explicit argument 'x'"),
     # The ambiguity is found before -h takes effect.
-    (["-h", "--con"], "ambiguous option: --con could match --controller_ip, --config_dir"),
+    (["-h", "--con"], "ambiguous option: --con could match --controller_ip, --config_dir, --connect-timeout"),
 ])
 def test_refusals(args, message):
     action, _, output, status = _core.parse_command_line(args, "quillon", 78)

@@ -2,10 +2,16 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
+#include <cmath>
 #include <cstddef>
 #include <map>
+#include <type_traits>
+#include <utility>
+#include <variant>
 
 #include "cli/command_line_help.hpp"
+#include "cli/command_line_values.hpp"
 #include "print/repr.hpp"
 #include "text/decimal_digits.hpp"
 #include "text/unicode.hpp"
@@ -13,26 +19,88 @@
 namespace quillon {
 namespace {
 
-using command_line::value_options;
+using command_line::option_table;
+using command_line::OptionKind;
+using command_line::OptionSpec;
 
-// The parser's actions: help, then the four value options in order.
-constexpr int help_action = 0;
+// An action is an index into option_table, or this for an unknown option.
 constexpr int unknown_action = -1;
 
-// Every option string with its action, in the order argparse registers them;
-// ambiguity messages list candidates in this order.
+// Every option string with its action, in the order argparse registers them
+// (each option's short form before its long one); ambiguity messages list
+// candidates in this order.
 struct OptionString {
   std::string_view text;
   int action;
 };
-constexpr std::array<OptionString, 6> option_strings{{
-    {"-h", help_action},
-    {"--help", help_action},
-    {value_options[0].name, 1},
-    {value_options[1].name, 2},
-    {value_options[2].name, 3},
-    {value_options[3].name, 4},
+
+constexpr std::size_t count_option_strings() {
+  std::size_t n = 0;
+  for (const auto& option : option_table) n += option.short_name.empty() ? 1 : 2;
+  return n;
+}
+
+constexpr std::array<OptionString, count_option_strings()> list_option_strings() {
+  std::array<OptionString, count_option_strings()> out{};
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < option_table.size(); ++i) {
+    if (!option_table[i].short_name.empty()) out[n++] = {option_table[i].short_name, static_cast<int>(i)};
+    out[n++] = {option_table[i].long_name, static_cast<int>(i)};
+  }
+  return out;
+}
+constexpr auto option_strings = list_option_strings();
+
+// Where each destination lives in CommandLineOptions, by the type its kind
+// stores: text, seconds, counts, flags.
+using Field =
+    std::variant<std::optional<std::string> CommandLineOptions::*, std::optional<double> CommandLineOptions::*,
+                 std::optional<int> CommandLineOptions::*, bool CommandLineOptions::*>;
+constexpr std::array<std::pair<std::string_view, Field>, 13> fields{{
+    {"controller_ip", &CommandLineOptions::controller_ip},
+    {"username", &CommandLineOptions::username},
+    {"password", &CommandLineOptions::password},
+    {"config_dir", &CommandLineOptions::config_dir},
+    {"connect_timeout", &CommandLineOptions::connect_timeout},
+    {"max_time", &CommandLineOptions::max_time},
+    {"retry", &CommandLineOptions::retry},
+    {"retry_delay", &CommandLineOptions::retry_delay},
+    {"cacert", &CommandLineOptions::cacert},
+    {"verify", &CommandLineOptions::verify},
+    {"verbose", &CommandLineOptions::verbose},
+    {"jobs", &CommandLineOptions::jobs},
+    {"json", &CommandLineOptions::json},
 }};
+
+constexpr std::size_t field_type(OptionKind kind) {
+  switch (kind) {
+    case OptionKind::seconds:
+      return 1;
+    case OptionKind::count:
+      return 2;
+    case OptionKind::flag:
+      return 3;
+    default:
+      return 0;
+  }
+}
+
+constexpr const Field* find_field(std::string_view dest) {
+  for (const auto& [name, field] : fields)
+    if (name == dest) return &field;
+  return nullptr;
+}
+
+// Every option that stores a value has a field of the matching type.
+constexpr bool fields_match_table() {
+  for (const auto& option : option_table) {
+    if (option.kind == OptionKind::help || option.kind == OptionKind::version) continue;
+    const Field* field = find_field(option.dest);
+    if (!field || field->index() != field_type(option.kind)) return false;
+  }
+  return true;
+}
+static_assert(fields_match_table());
 
 int find_option(std::string_view text) {
   for (const auto& option : option_strings)
@@ -53,8 +121,11 @@ struct UsageError {
   std::string message;
 };
 
+// "-j/--jobs", "--retry": how error messages name an option.
 std::string action_name(int action) {
-  return action == help_action ? "-h/--help" : std::string(value_options[action - 1].name);
+  const OptionSpec& option = option_table[static_cast<std::size_t>(action)];
+  if (option.short_name.empty()) return std::string(option.long_name);
+  return std::string(option.short_name) + "/" + std::string(option.long_name);
 }
 
 UsageError argument_error(int action, std::string_view message) {
@@ -138,6 +209,27 @@ std::optional<OptionUse> read_option(std::string_view arg) {
 }
 
 struct HelpRequested {};
+struct VersionRequested {};
+
+// A number option's value as the host would convert it; a refusal names the
+// host type as argparse does ("invalid int value: 'x'").
+template <typename Number>
+Number convert(int action, const std::string& value) {
+  const OptionSpec& option = option_table[static_cast<std::size_t>(action)];
+  double number = 0;
+  if constexpr (std::is_same_v<Number, int>) {
+    std::optional<long long> parsed = command_line::host_int(value);
+    if (!parsed) throw argument_error(action, "invalid int value: " + quoted(value));
+    number = static_cast<double>(std::clamp<long long>(*parsed, INT_MIN, INT_MAX));
+  } else {
+    std::optional<double> parsed = command_line::host_float(value);
+    if (!parsed || !std::isfinite(*parsed)) throw argument_error(action, "invalid float value: " + quoted(value));
+    number = *parsed;
+  }
+  if (number < option.minimum) throw argument_error(action, "must be at least " + std::to_string(option.minimum));
+  if (number > option.maximum) throw argument_error(action, "must be at most " + std::to_string(option.maximum));
+  return static_cast<Number>(number);
+}
 
 class Parser {
  public:
@@ -184,67 +276,77 @@ class Parser {
   }
 
   // Applies the option at `index` and returns the index after what it used.
+  // A cluster of short options ("-vj4") is read whole before any of its
+  // options acts, as argparse does.
   std::size_t consume_option(std::size_t index) {
-    OptionUse use = options_.at(index);
+    const OptionUse& use = options_.at(index);
     int action = use.action;
     std::optional<std::string> value = use.explicit_value;
     std::string option_string = use.option_string;
-    int help_count = 0;
+    std::vector<std::pair<int, std::optional<std::string>>> steps;
+    std::size_t stop = index + 1;
     while (true) {
       if (action == unknown_action) {
         extras_.push_back(args_[index]);
         return index + 1;
       }
+      const bool needs_value = command_line::takes_value(option_table[static_cast<std::size_t>(action)].kind);
       if (value) {
-        if (action != help_action) {
-          take(action, *value);
+        if (needs_value) {
+          steps.emplace_back(action, std::move(value));
           break;
         }
-        // "-hh..." stacks further short options behind -h; anything else
-        // joined to help is an error before help is shown.
-        if (option_string[1] != '-' && !value->empty()) {
-          ++help_count;
-          option_string = std::string("-") + (*value)[0];
-          if (option_string != "-h") throw argument_error(action, "ignored explicit argument " + quoted(*value));
-          if (value->size() == 1)
-            value.reset();
-          else
-            value->erase(0, 1);
-          continue;
-        }
-        throw argument_error(action, "ignored explicit argument " + quoted(*value));
+        // A short option without a value: what is joined to it are further
+        // short options; anything else joined to it is refused.
+        if (option_string[1] == '-' || value->empty())
+          throw argument_error(action, "ignored explicit argument " + quoted(*value));
+        steps.emplace_back(action, std::nullopt);
+        option_string = std::string("-") + (*value)[0];
+        const int next = find_option(option_string);
+        if (next == unknown_action) throw argument_error(action, "ignored explicit argument " + quoted(*value));
+        action = next;
+        if (value->size() == 1)
+          value.reset();
+        else
+          value->erase(0, 1);
+        continue;
       }
-      if (action == help_action) {
-        ++help_count;
+      if (!needs_value) {
+        steps.emplace_back(action, std::nullopt);
         break;
       }
       if (index + 1 >= pattern_.size() || pattern_[index + 1] != 'A')
         throw argument_error(action, "expected one argument");
-      take(action, args_[index + 1]);
-      return index + 2;
+      steps.emplace_back(action, args_[index + 1]);
+      stop = index + 2;
+      break;
     }
-    if (help_count) throw HelpRequested{};
-    return index + 1;
+    for (const auto& [step_action, step_value] : steps) take(step_action, step_value);
+    return stop;
   }
 
-  void take(int action, const std::string& value) {
-    // argparse drops a "--" from an option's values, leaving an empty list,
-    // which every use of the options treats as an empty value.
-    std::string stored = value == "--" ? std::string() : value;
-    switch (action) {
-      case 1:
-        result_.controller_ip = std::move(stored);
-        break;
-      case 2:
-        result_.username = std::move(stored);
-        break;
-      case 3:
-        result_.password = std::move(stored);
-        break;
-      case 4:
-        result_.config_dir = std::move(stored);
-        break;
-    }
+  void take(int action, const std::optional<std::string>& value) {
+    const OptionSpec& option = option_table[static_cast<std::size_t>(action)];
+    if (option.kind == OptionKind::help) throw HelpRequested{};
+    if (option.kind == OptionKind::version) throw VersionRequested{};
+    // argparse drops a "--" from an option's values, leaving an empty list
+    // that it neither converts nor checks: empty text, or no number.
+    const bool emptied = value == "--";
+    std::visit(
+        [&](auto member) {
+          auto& field = result_.*member;
+          using Type = std::remove_reference_t<decltype(field)>;
+          if constexpr (std::is_same_v<Type, bool>) {
+            field = true;
+          } else if constexpr (std::is_same_v<Type, std::optional<std::string>>) {
+            field = emptied ? std::string() : *value;
+          } else if (emptied) {
+            field.reset();
+          } else {
+            field = convert<typename Type::value_type>(action, *value);
+          }
+        },
+        *find_field(option.dest));
   }
 
   const std::vector<std::string>& args_;
@@ -261,6 +363,8 @@ CommandLineOutcome parse_command_line(const std::vector<std::string>& args, std:
     return {CommandLineOutcome::Action::run, Parser(args).parse(), {}, 0};
   } catch (const HelpRequested&) {
     return {CommandLineOutcome::Action::help, {}, command_line::format_help(prog, width), 0};
+  } catch (const VersionRequested&) {
+    return {CommandLineOutcome::Action::version, {}, command_line::format_version(width), 0};
   } catch (const UsageError& error) {
     std::string output = command_line::format_usage(prog, width);
     output += prog;

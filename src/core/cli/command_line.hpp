@@ -1,6 +1,7 @@
-// The program's command line: --controller_ip, --username, --password,
-// --config_dir and -h/--help, accepted and refused exactly as the host's
-// argparse accepts and refuses them, with its help page and error text.
+// The program's command line, built from option_table: the original four
+// options, the operator options after them, -h/--help and --version,
+// accepted and refused exactly as the host's argparse accepts and refuses
+// them, with its help page and error text.
 #pragma once
 
 #include <optional>
@@ -10,16 +11,28 @@
 
 namespace quillon {
 
-// The value of each option as given (WTF-8), or nothing when absent.
+// The value of each option as given (text as WTF-8), or nothing when absent;
+// numbers are within the limits of option_table.
+// A number option given as "--option=--" counts as absent (argparse leaves
+// such a value empty, as it does for the text options).
 struct CommandLineOptions {
-  std::optional<std::string> controller_ip, username, password, config_dir;
+  std::optional<std::string> controller_ip{}, username{}, password{}, config_dir{};
+  std::optional<double> connect_timeout{}, max_time{};  // seconds
+  std::optional<int> retry{};
+  std::optional<double> retry_delay{};  // seconds; the run's default is 1
+  std::optional<std::string> cacert{};
+  bool verify = false, verbose = false;
+  std::optional<int> jobs{};
+  bool json = false;
 };
 
 struct CommandLineOutcome {
-  enum class Action { run, help, usage_error } action;
+  enum class Action { run, help, version, usage_error } action;
   CommandLineOptions options;  // for run
-  std::string output;          // the help page (help) or usage line and error message (usage_error)
-  int exit_status;             // 0 for run and help, 2 for a usage error
+  // The help page (help) or "quillon <version>" (version), both for standard
+  // output, or the usage line and error message (usage_error).
+  std::string output;
+  int exit_status;  // 0 for run, help and version, 2 for a usage error
 };
 
 // `args` are the arguments after the program name; `prog` names the program

@@ -4,14 +4,13 @@
 #include <cstddef>
 #include <vector>
 
+#include "cli/version.hpp"
 #include "text/unicode.hpp"
 
 namespace quillon::command_line {
 namespace {
 
 constexpr std::string_view usage_prefix = "usage: ";
-constexpr std::string_view help_invocation = "-h, --help";
-constexpr std::string_view help_help = "show this help message and exit";
 // Indentation of the entries of the "options:" section.
 constexpr int entry_indent = 2;
 
@@ -66,12 +65,26 @@ std::vector<std::string> wrap(std::string_view text, int width) {
   return lines;
 }
 
-// The option parts of the usage line: "[-h]", "[--username USERNAME]", ...
+// The option parts of the usage line: "[-h]", "[--username USERNAME]",
+// "[-j N]": each option under its first spelling.
 std::vector<std::string> usage_parts() {
-  std::vector<std::string> parts{"[-h]"};
-  for (const auto& option : value_options)
-    parts.push_back("[" + std::string(option.name) + " " + std::string(option.metavar) + "]");
+  std::vector<std::string> parts;
+  for (const auto& option : option_table) {
+    std::string part = "[";
+    part += option.short_name.empty() ? option.long_name : option.short_name;
+    if (takes_value(option.kind)) (part += ' ') += option.metavar;
+    parts.push_back(part += ']');
+  }
   return parts;
+}
+
+// "-j N, --jobs N", "-v, --verbose", "--json": every spelling of the option.
+std::string invocation(const OptionSpec& option) {
+  std::string value;
+  if (takes_value(option.kind)) (value += ' ') += option.metavar;
+  std::string out;
+  if (!option.short_name.empty()) ((out += option.short_name) += value) += ", ";
+  return (out += option.long_name) += value;
 }
 
 // Greedy filling of usage parts into lines no wider than `text_width`; the
@@ -144,9 +157,8 @@ std::string option_entry(std::string_view invocation, std::string_view help, int
 }
 
 std::string options_section(int width) {
-  std::vector<std::pair<std::string, std::string_view>> entries{{std::string(help_invocation), help_help}};
-  for (const auto& option : value_options)
-    entries.emplace_back(std::string(option.name) + " " + std::string(option.metavar), option.help);
+  std::vector<std::pair<std::string, std::string_view>> entries;
+  for (const auto& option : option_table) entries.emplace_back(invocation(option), option.help);
 
   int longest = 0;
   for (const auto& entry : entries) longest = std::max(longest, static_cast<int>(entry.first.size()) + entry_indent);
@@ -178,13 +190,21 @@ std::string finish_page(const std::string& page) {
   return out.substr(first, last - first + 1) + "\n";
 }
 
+// A paragraph of plain text, filled to the formatter's width.
+std::string text_section(std::string_view text, int width) {
+  return join(wrap(text, std::max(width, 11)), "\n") + "\n\n";
+}
+
 }  // namespace
 
 std::string format_usage(std::string_view prog, int width) { return finish_page(usage_section(prog, width)); }
 
 std::string format_help(std::string_view prog, int width) {
-  std::string description_text = join(wrap(description, std::max(width, 11)), "\n") + "\n\n";
-  return finish_page(usage_section(prog, width) + description_text + options_section(width));
+  return finish_page(usage_section(prog, width) + text_section(description, width) + options_section(width));
+}
+
+std::string format_version(int width) {
+  return finish_page(text_section("quillon " + std::string(quillon_version()), width));
 }
 
 }  // namespace quillon::command_line

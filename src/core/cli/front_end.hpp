@@ -33,6 +33,9 @@ class FrontEnd {
   virtual std::string ask_password(std::string_view prompt) = 0;
   // Ends the run with `status`; never returns.
   [[noreturn]] virtual void exit(int status) = 0;
+  // Keeps `value` (the password) out of the process list from now on, where
+  // the platform allows it.
+  virtual void hide_argument(std::string_view /*value*/) {}
   // One line for the operator on standard error (request trace, retries).
   // May be called from worker threads.
   virtual void note(std::string_view line) = 0;

@@ -36,7 +36,7 @@ ControllerSession::ElementRunner elements_on(WorkerPool& pool, Transport& mine) 
 }  // namespace
 
 void walk_config_dir_in_parallel(FrontEnd& front_end, const RunSettings& settings,
-                                 const WorkerPool::TransportFactory& open_transport) {
+                                 const WorkerPool::TransportFactory& open_transport, const RequestLog* log) {
   std::vector<std::string> files;
   for (const std::string& name : list_directory(settings.config_dir))
     if (std::string_view(name).ends_with(".cfg")) files.push_back(join_path(settings.config_dir, name));
@@ -64,6 +64,7 @@ void walk_config_dir_in_parallel(FrontEnd& front_end, const RunSettings& setting
           if (stopping || first_failed.load() < i) throw JobDropped();
         });
         session.run_elements_with(elements_on(pool, transport));
+        session.log_requests_to(log);
         runs[i].result = session.run_query_file(files[i]);
       } catch (...) {
         std::size_t known = first_failed.load();

@@ -6,12 +6,13 @@
 #pragma once
 
 #include "cli/front_end.hpp"
+#include "client/request_log.hpp"
 #include "client/run_settings.hpp"
 #include "client/worker_pool.hpp"
 
 namespace quillon {
 
 void walk_config_dir_in_parallel(FrontEnd& front_end, const RunSettings& settings,
-                                 const WorkerPool::TransportFactory& open_transport);
+                                 const WorkerPool::TransportFactory& open_transport, const RequestLog* log = nullptr);
 
 }  // namespace quillon

@@ -3,6 +3,7 @@
 #include <dirent.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <memory>
 
 #include "base/errors.hpp"
@@ -39,11 +40,30 @@ RunSettings resolve_settings(FrontEnd& front_end, const CommandLineOptions& opti
   std::string controller_ip = given(options.controller_ip) ? typed(*options.controller_ip)
                                                            : front_end.ask_line("Enter Norvane Controller IP: ");
   std::string username = given(options.username) ? typed(*options.username) : "admin";
-  std::string password = given(options.password) ? typed(*options.password)
-                                                 : front_end.ask_password("Enter Norvane Controller Password: ");
+  std::string password;
+  if (given(options.password)) {
+    password = typed(*options.password);
+  } else if (const char* from_environment = std::getenv("QUILLON_PASSWORD"); from_environment && *from_environment) {
+    password = from_environment;  // for scheduled runs: neither the process list nor a terminal
+  } else {
+    password = front_end.ask_password("Enter Norvane Controller Password: ");
+  }
   std::string config_dir = given(options.config_dir) ? typed(*options.config_dir) : default_config_dir(own_file);
-  return RunSettings::for_controller(std::move(controller_ip), std::move(username), std::move(password),
-                                     std::move(config_dir));
+  RunSettings settings = RunSettings::for_controller(std::move(controller_ip), std::move(username), std::move(password),
+                                                     std::move(config_dir));
+
+  // A limit of 0 is no limit, as in curl.
+  TransportOptions& transport = settings.transport;
+  if (options.connect_timeout > 0.0) transport.connect_timeout = options.connect_timeout;
+  if (options.max_time > 0.0) transport.max_time = options.max_time;
+  transport.retries = options.retry.value_or(0);
+  transport.retry_delay = options.retry_delay.value_or(1.0);
+  if (given(options.cacert)) transport.cacert = typed(*options.cacert);
+  transport.verify = options.verify;
+  settings.jobs = static_cast<unsigned>(options.jobs.value_or(0));
+  settings.verbose = options.verbose;
+  settings.json = options.json;
+  return settings;
 }
 
 void run_main(FrontEnd& front_end, Transport& transport, const std::string& prog, const std::string& own_file) {
@@ -52,25 +72,33 @@ void run_main(FrontEnd& front_end, Transport& transport, const std::string& prog
     front_end.write_usage(outcome.output, outcome.action == CommandLineOutcome::Action::usage_error);
     front_end.exit(outcome.exit_status);
   }
+  if (outcome.options.password) front_end.hide_argument(unicode::unescape_surrogates(*outcome.options.password));
   const RunSettings settings = resolve_settings(front_end, outcome.options, own_file);
+  const RequestLog log(settings.verbose, [&](std::string_view line) { front_end.note(line); });
   try {
-    ControllerSession(transport, settings, [&] { front_end.check_interrupt(); }).login();
-    walk_config_dir(front_end, transport, settings);
+    ControllerSession session(transport, settings, [&] { front_end.check_interrupt(); });
+    session.log_requests_to(&log);
+    session.login();
+    walk_config_dir(front_end, transport, settings, &log);
   } catch (const LoginRefused&) {
     front_end.print("Login failed\n");
     front_end.exit(1);
   }
 }
 
-void walk_config_dir(FrontEnd& front_end, Transport& transport, const RunSettings& settings) {
+void walk_config_dir(FrontEnd& front_end, Transport& transport, const RunSettings& settings, const RequestLog* log) {
   if (settings.jobs > 0)
-    return walk_config_dir_in_parallel(front_end, settings, [&] {
-      // Each worker keeps its connection open between its requests.
-      TransportOptions options = settings.transport;
-      options.reuse_connections = true;
-      return std::make_unique<CurlTransport>(options);
-    });
+    return walk_config_dir_in_parallel(
+        front_end, settings,
+        [&] {
+          // Each worker keeps its connection open between its requests.
+          TransportOptions options = settings.transport;
+          options.reuse_connections = true;
+          return std::make_unique<CurlTransport>(options);
+        },
+        log);
   ControllerSession session(transport, settings, [&] { front_end.check_interrupt(); });
+  session.log_requests_to(log);
   for (const std::string& file : list_directory(settings.config_dir)) {
     if (!std::string_view(file).ends_with(".cfg")) continue;
     std::string filepath = join_path(settings.config_dir, file);

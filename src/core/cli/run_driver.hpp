@@ -10,6 +10,7 @@
 #include "cli/command_line.hpp"
 #include "cli/front_end.hpp"
 #include "client/https_transport.hpp"
+#include "client/request_log.hpp"
 #include "client/run_settings.hpp"
 
 namespace quillon {
@@ -25,7 +26,8 @@ RunSettings resolve_settings(FrontEnd& front_end, const CommandLineOptions& opti
 
 // The second half: one description, result and two empty lines per ".cfg"
 // file. A refused login reaches the caller as LoginRefused.
-void walk_config_dir(FrontEnd& front_end, Transport& transport, const RunSettings& settings);
+void walk_config_dir(FrontEnd& front_end, Transport& transport, const RunSettings& settings,
+                     const RequestLog* log = nullptr);
 
 // os.listdir: every entry but "." and "..", in the file system's order.
 std::vector<std::string> list_directory(const std::string& path);

@@ -42,8 +42,8 @@ RequestLog::Post::Post(const RequestLog& log, std::string_view file, std::span<c
 void RequestLog::Post::exchanged(const Hop& hop) {
   if (!log_.verbose_) return;
   double since_start = std::chrono::duration<double>(std::chrono::steady_clock::now() - log_.start_).count();
-  std::string line = "[" + seconds_text(since_start) + "] " + (file_.empty() ? "login" : file_) + ": " +
-                     hop.method + " " + hop.url;
+  std::string line =
+      "[" + seconds_text(since_start) + "] " + (file_.empty() ? "login" : file_) + ": " + hop.method + " " + hop.url;
   if (hop.method == "POST") line += " " + shown_form_;
   line += hop.status != 0 ? " -> HTTP " + std::to_string(hop.status) : " -> no answer";
   line += ", " + std::to_string(hop.bytes) + " bytes, " + seconds_text(hop.seconds) + "\n";

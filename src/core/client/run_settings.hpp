@@ -22,6 +22,8 @@ struct RunSettings {
   // --jobs: files (and compound elements) run this many at once, each worker
   // on a connection it keeps; 0 runs one request at a time, each on a new one.
   unsigned jobs = 0;
+  bool verbose = false;  // trace every request on standard error
+  bool json = false;     // JSON Lines on standard output instead of the printed results
 
   // Settings for a controller address, with the API URL built from it.
   static RunSettings for_controller(std::string controller_ip, std::string username, std::string password,

@@ -30,6 +30,11 @@ nb::object from_wtf8(const std::string& text) {
 
 nb::object optional_text(const std::optional<std::string>& value) { return value ? from_wtf8(*value) : nb::none(); }
 
+template <typename Number>
+nb::object optional_number(const std::optional<Number>& value) {
+  return value ? nb::cast(*value) : nb::none();
+}
+
 }  // namespace
 
 void bind_command_line(nb::module_& m) {
@@ -40,22 +45,34 @@ void bind_command_line(nb::module_& m) {
         for (nb::handle arg : args) arguments.push_back(to_wtf8(arg));
         quillon::CommandLineOutcome outcome = quillon::parse_command_line(arguments, to_wtf8(prog), width);
         using Action = quillon::CommandLineOutcome::Action;
-        const char* action = outcome.action == Action::run    ? "run"
-                             : outcome.action == Action::help ? "help"
-                                                              : "usage_error";
+        const char* action = outcome.action == Action::run       ? "run"
+                             : outcome.action == Action::help    ? "help"
+                             : outcome.action == Action::version ? "version"
+                                                                 : "usage_error";
         nb::object options = nb::none();
         if (outcome.action == Action::run) {
+          const quillon::CommandLineOptions& o = outcome.options;
           nb::dict d;
-          d["controller_ip"] = optional_text(outcome.options.controller_ip);
-          d["username"] = optional_text(outcome.options.username);
-          d["password"] = optional_text(outcome.options.password);
-          d["config_dir"] = optional_text(outcome.options.config_dir);
+          d["controller_ip"] = optional_text(o.controller_ip);
+          d["username"] = optional_text(o.username);
+          d["password"] = optional_text(o.password);
+          d["config_dir"] = optional_text(o.config_dir);
+          d["connect_timeout"] = optional_number(o.connect_timeout);
+          d["max_time"] = optional_number(o.max_time);
+          d["retry"] = optional_number(o.retry);
+          d["retry_delay"] = optional_number(o.retry_delay);
+          d["cacert"] = optional_text(o.cacert);
+          d["verify"] = nb::bool_(o.verify);
+          d["verbose"] = nb::bool_(o.verbose);
+          d["jobs"] = optional_number(o.jobs);
+          d["json"] = nb::bool_(o.json);
           options = d;
         }
         return nb::make_tuple(action, options, from_wtf8(outcome.output), outcome.exit_status);
       },
       nb::arg("args"), nb::arg("prog"), nb::arg("width"),
-      "(action, options or None, output, exit status) for a command line, as argparse would decide it.");
+      "(action, options or None, output, exit status) for a command line, as argparse would decide it;\n"
+      "action is run, help, version or usage_error.");
   m.def("default_help_width", &quillon::default_help_width,
         "The help formatter's default width: terminal columns (COLUMNS, the terminal, or 80) minus 2.");
 }
