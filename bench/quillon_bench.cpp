@@ -1,8 +1,11 @@
 // Benchmark driver for the core, phase by phase.
 //
-//   quillon_bench answer FILE [--filter EXPR]... [--out PATH] [--repeat N] [--spare BYTES]
+//   quillon_bench answer FILE [--filter EXPR]... [--out PATH] [--repeat N] [--spare BYTES] [--json-out PATH]
 //       Reads FILE, decodes it, narrows it with the filters and prints it the
 //       way the program does (width 200) to PATH (default: standard output).
+//       With --json-out, the narrowed answer is then also written as the JSON
+//       line of --json to that path, and the line on standard error gains
+//       "json":s and "json_bytes_out":n.
 //       With --repeat N the decode/filter/print cycle runs N times in this
 //       process (the output of each run is written). One JSON line per run
 //       goes to standard error: {"read":s,"decode":s,"filter":s,"print":s,
@@ -27,6 +30,7 @@
 #include <exception>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -36,6 +40,7 @@
 #include "filter/json_filter.hpp"
 #include "json/json_decode.hpp"
 #include "json/json_value.hpp"
+#include "print/json_writer.hpp"
 #include "print/printer.hpp"
 
 namespace {
@@ -47,6 +52,7 @@ double seconds_since(Clock::time_point start) { return std::chrono::duration<dou
 [[noreturn]] void usage() {
   std::fputs(
       "usage: quillon_bench answer FILE [--filter EXPR]... [--out PATH] [--repeat N] [--spare BYTES]\n"
+      "                            [--json-out PATH]\n"
       "       quillon_bench post-loop URL COUNT BODY [--transport]\n",
       stderr);
   std::exit(2);
@@ -87,6 +93,7 @@ int run_answer(int argc, char** argv) {
   const char* path = argv[2];
   std::vector<std::string> filters;
   const char* out_path = nullptr;
+  const char* json_path = nullptr;
   int repeat = 1;
   std::size_t spare = quillon::json::padding_bytes;
   for (int i = 3; i < argc; ++i) {
@@ -95,6 +102,8 @@ int run_answer(int argc, char** argv) {
       filters.emplace_back(argv[++i]);
     } else if (arg == "--out" && i + 1 < argc) {
       out_path = argv[++i];
+    } else if (arg == "--json-out" && i + 1 < argc) {
+      json_path = argv[++i];
     } else if (arg == "--spare" && i + 1 < argc) {
       spare = static_cast<std::size_t>(std::atol(argv[++i]));
     } else if (arg == "--repeat" && i + 1 < argc) {
@@ -103,14 +112,16 @@ int run_answer(int argc, char** argv) {
       usage();
     }
   }
-  int fd = 1;
-  if (out_path != nullptr) {
-    fd = ::open(out_path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  auto open_output = [](const char* p) {
+    int fd = ::open(p, O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0) {
-      std::fprintf(stderr, "cannot open %s: %s\n", out_path, std::strerror(errno));
-      return 1;
+      std::fprintf(stderr, "cannot open %s: %s\n", p, std::strerror(errno));
+      std::exit(1);
     }
-  }
+    return fd;
+  };
+  int fd = out_path != nullptr ? open_output(out_path) : 1;
+  int json_fd = json_path != nullptr ? open_output(json_path) : -1;
 
   for (int run = 0; run < repeat; ++run) {
     auto t0 = Clock::now();
@@ -137,12 +148,25 @@ int run_answer(int argc, char** argv) {
         200);
     double print_s = seconds_since(t3);
 
+    char json_phase[96] = "";
+    if (json_fd >= 0) {
+      auto t4 = Clock::now();
+      std::size_t json_bytes = 0;
+      quillon::write_json_result_line(path, std::nullopt, result, [&](std::string_view chunk) {
+        json_bytes += chunk.size();
+        write_all(json_fd, chunk);
+      });
+      std::snprintf(json_phase, sizeof json_phase, ", \"json\": %.6f, \"json_bytes_out\": %zu", seconds_since(t4),
+                    json_bytes);
+    }
+
     std::fprintf(stderr,
                  "{\"read\": %.6f, \"decode\": %.6f, \"filter\": %.6f, \"print\": %.6f, \"bytes_out\": %zu, "
-                 "\"arena_bytes\": %zu}\n",
-                 read_s, decode_s, filter_s, print_s, bytes_out, document.arena.bytes_reserved());
+                 "\"arena_bytes\": %zu%s}\n",
+                 read_s, decode_s, filter_s, print_s, bytes_out, document.arena.bytes_reserved(), json_phase);
   }
   if (out_path != nullptr) ::close(fd);
+  if (json_fd >= 0) ::close(json_fd);
   return 0;
 }
 

@@ -1,0 +1,322 @@
+// One iterative pass over the value (nesting is bounded by memory, not the
+// stack), into a buffer that is handed over whenever it passes 64 KiB. Text
+// is copied in blocks up to the next byte JSON needs to look at: a control
+// character, a quote, a backslash, or 0xED, which may start a lone surrogate.
+#include "print/json_writer.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "print/repr.hpp"
+
+namespace quillon {
+namespace {
+
+using json::Kind;
+using json::Value;
+
+// A quoted text needs at most 6 bytes per byte (\u00XX for a control), and
+// the block copy may store 16 bytes past the end of what it keeps.
+constexpr std::size_t max_text_bytes(std::size_t n) { return 6 * n + 2 + 16; }
+
+bool plain_byte(unsigned char b) { return b >= 0x20 && b != '"' && b != '\\' && b != 0xED; }
+
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+// Flags the bytes of `x` that end a plain run. Only the lowest flag is
+// exact: a borrow can only come from a flagged byte below it.
+inline std::uint64_t special_bytes(std::uint64_t x) {
+  constexpr std::uint64_t ones = 0x0101010101010101u, high = 0x8080808080808080u;
+  auto zero = [](std::uint64_t t) { return (t - ones) & ~t & high; };
+  return zero(x ^ (ones * '"')) | zero(x ^ (ones * '\\')) | zero(x ^ (ones * 0xED)) | ((x - ones * 0x20) & ~x & high);
+}
+#endif
+
+// Copies the plain run of `s` at `pos`, 16 or 8 bytes at a time where it
+// can. The output has room for a whole block past the run's end.
+void copy_plain(std::string_view s, std::size_t& pos, char*& out) {
+  const std::size_t n = s.size();
+  const char* in = s.data();
+#if defined(__SSE2__)
+  const __m128i control = _mm_set1_epi8(0x1F), quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\');
+  const __m128i ed = _mm_set1_epi8(static_cast<char>(0xED));
+  while (n - pos >= 16) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + pos));
+    __m128i special = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(v, control), v), _mm_cmpeq_epi8(v, quote)),
+                                   _mm_or_si128(_mm_cmpeq_epi8(v, backslash), _mm_cmpeq_epi8(v, ed)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+    if (unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(special))) {
+      unsigned k = static_cast<unsigned>(__builtin_ctz(mask));
+      pos += k;
+      out += k;
+      return;
+    }
+    pos += 16;
+    out += 16;
+  }
+#endif
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  if (n >= 8) {
+    while (pos < n) {
+      // The last word overlaps bytes already copied; they are shifted out,
+      // and the zeros shifted in are flagged, so the run stops at the end.
+      std::size_t at = std::min(pos, n - 8), back = pos - at;
+      std::uint64_t x;
+      std::memcpy(&x, in + at, 8);
+      x >>= 8 * back;
+      std::uint64_t special = special_bytes(x);
+      std::memcpy(out, &x, 8);
+      std::size_t plain = special ? static_cast<std::size_t>(__builtin_ctzll(special)) / 8 : 8 - back;
+      pos += plain;
+      out += plain;
+      if (special) return;
+    }
+    return;
+  }
+#endif
+  while (pos < n && plain_byte(static_cast<unsigned char>(in[pos]))) *out++ = in[pos++];
+}
+
+char* write_u_escape(char* out, unsigned code) {
+  static constexpr char hex[] = "0123456789abcdef";
+  std::memcpy(out, "\\u", 2);
+  for (int i = 0; i < 4; ++i) out[2 + i] = hex[(code >> (12 - 4 * i)) & 0xF];
+  return out + 6;
+}
+
+// The text between the quotes, for a piece of WTF-8 cut at code-point boundaries.
+char* write_text_body(char* out, std::string_view s) {
+  for (std::size_t pos = 0;;) {
+    copy_plain(s, pos, out);
+    if (pos == s.size()) return out;
+    const auto b = static_cast<unsigned char>(s[pos]);
+    if (b == 0xED) {
+      // ED A0..BF xx is a lone surrogate (WTF-8). The host's ensure_ascii=False
+      // text would hold it raw and could not be encoded as UTF-8; an escape
+      // keeps the line valid UTF-8 and reads back to the same text.
+      if (pos + 2 < s.size() && (static_cast<unsigned char>(s[pos + 1]) & 0xE0) == 0xA0) {
+        out = write_u_escape(out, 0xD000u | (static_cast<unsigned char>(s[pos + 1]) & 0x3Fu) << 6 |
+                                      (static_cast<unsigned char>(s[pos + 2]) & 0x3Fu));
+        pos += 3;
+      } else {
+        *out++ = static_cast<char>(b);
+        ++pos;
+      }
+      continue;
+    }
+    ++pos;
+    char short_escape;
+    switch (b) {
+      case '"':
+      case '\\':
+        short_escape = static_cast<char>(b);
+        break;
+      case '\n':
+        short_escape = 'n';
+        break;
+      case '\r':
+        short_escape = 'r';
+        break;
+      case '\t':
+        short_escape = 't';
+        break;
+      case '\b':
+        short_escape = 'b';
+        break;
+      case '\f':
+        short_escape = 'f';
+        break;
+      default:
+        out = write_u_escape(out, b);
+        continue;
+    }
+    *out++ = '\\';
+    *out++ = short_escape;
+  }
+}
+
+class Writer {
+ public:
+  static constexpr std::size_t flush_size = 64 * 1024;
+
+  explicit Writer(const std::function<void(std::string_view)>& write) : write_(write) {
+    buffer_.resize(flush_size + 4096);
+  }
+
+  void put(char c) {
+    *reserve(1) = c;
+    ++size_;
+  }
+  void put(std::string_view s) {
+    std::memcpy(reserve(s.size()), s.data(), s.size());
+    size_ += s.size();
+  }
+  void put_text(std::string_view s);
+  void put_optional_text(std::optional<std::string_view> s) {
+    if (s)
+      put_text(*s);
+    else
+      put("null");
+  }
+  void put_value(const Value& root);
+
+  void flush() {
+    if (size_ != 0) write_(std::string_view(buffer_.data(), size_));
+    size_ = 0;
+  }
+
+ private:
+  struct Frame {
+    const Value* value;
+    std::size_t next;
+  };
+
+  char* reserve(std::size_t n) {
+    if (buffer_.size() - size_ < n) buffer_.resize(std::max(2 * buffer_.size(), size_ + n));
+    return buffer_.data() + size_;
+  }
+  void commit(char* end) { size_ = static_cast<std::size_t>(end - buffer_.data()); }
+  void maybe_flush() {
+    if (size_ >= flush_size) flush();
+  }
+  void put_scalar(const Value& v);
+
+  const std::function<void(std::string_view)>& write_;
+  std::string buffer_;
+  std::size_t size_ = 0;
+  std::vector<Frame> stack_;
+};
+
+void Writer::put_text(std::string_view s) {
+  // A long text goes out in slices, so that the buffer stays near its size.
+  constexpr std::size_t slice = 16 * 1024;
+  put('"');
+  while (s.size() > slice) {
+    std::size_t n = slice;
+    while (n < s.size() && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) ++n;  // whole code points
+    commit(write_text_body(reserve(max_text_bytes(n)), s.substr(0, n)));
+    s.remove_prefix(n);
+    maybe_flush();
+  }
+  commit(write_text_body(reserve(max_text_bytes(s.size())), s));
+  put('"');
+}
+
+void Writer::put_scalar(const Value& v) {
+  switch (v.kind()) {
+    case Kind::null:
+      put("null");
+      break;
+    case Kind::boolean:
+      put(v.as_bool() ? std::string_view("true") : std::string_view("false"));
+      break;
+    case Kind::integer:
+      commit(repr::write_integer(reserve(repr::max_integer_bytes), v.as_integer()));
+      break;
+    case Kind::big_integer:
+      put(v.as_chars());
+      break;
+    case Kind::real: {
+      // The host's json writes non-finite reals as these tokens, which its decoder reads back.
+      double d = v.as_real();
+      if (std::isnan(d))
+        put("NaN");
+      else if (std::isinf(d))
+        put(d < 0 ? std::string_view("-Infinity") : std::string_view("Infinity"));
+      else
+        commit(repr::write_real(reserve(repr::max_real_bytes), d));
+      break;
+    }
+    case Kind::text:
+      put_text(v.as_chars());
+      break;
+    case Kind::array:
+      put("[]");
+      break;
+    case Kind::object:
+      put("{}");
+      break;
+  }
+}
+
+void Writer::put_value(const Value& root) {
+  auto open = [&](const Value& v) {
+    if ((!v.is_array() && !v.is_object()) || v.size() == 0) {
+      put_scalar(v);  // [] and {} too
+    } else {
+      put(v.is_array() ? '[' : '{');
+      stack_.push_back({&v, 0});
+    }
+  };
+  open(root);
+  while (!stack_.empty()) {
+    Frame& f = stack_.back();
+    const Value& v = *f.value;
+    if (f.next == v.size()) {
+      put(v.is_array() ? ']' : '}');
+      stack_.pop_back();
+      continue;
+    }
+    if (f.next > 0) put(", ");
+    const Value* child;
+    if (v.is_array()) {
+      child = &v.items()[f.next];
+    } else {
+      const json::Member& m = v.members()[f.next];
+      put_text(m.key);
+      put(": ");
+      child = &m.value;
+    }
+    ++f.next;  // `f` may move once a child is pushed
+    open(*child);
+    maybe_flush();
+  }
+}
+
+// `{"file": F, "description": D, ` for both kinds of line.
+void put_line_start(Writer& w, std::string_view file, std::optional<std::string_view> description) {
+  w.put("{\"file\": ");
+  w.put_text(file);
+  w.put(", \"description\": ");
+  w.put_optional_text(description);
+  w.put(", ");
+}
+
+}  // namespace
+
+void write_json(const json::Value& value, const std::function<void(std::string_view)>& write) {
+  Writer w(write);
+  w.put_value(value);
+  w.flush();
+}
+
+void write_json_result_line(std::string_view file, std::optional<std::string_view> description,
+                            const json::Value& result, const std::function<void(std::string_view)>& write) {
+  Writer w(write);
+  put_line_start(w, file, description);
+  w.put("\"result\": ");
+  w.put_value(result);
+  w.put("}\n");
+  w.flush();
+}
+
+void write_json_error_line(std::string_view file, std::optional<std::string_view> description, std::string_view kind,
+                           std::string_view message, const std::function<void(std::string_view)>& write) {
+  Writer w(write);
+  put_line_start(w, file, description);
+  w.put("\"error\": {\"kind\": ");
+  w.put_text(kind);
+  w.put(", \"message\": ");
+  w.put_text(message);
+  w.put("}}\n");
+  w.flush();
+}
+
+}  // namespace quillon
