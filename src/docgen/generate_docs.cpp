@@ -185,9 +185,13 @@ std::string bash_script(const std::vector<DocOption>& options) {
       "  COMPREPLY=()\n"
       "  case $(_quillon_option \"$prev\") in\n";
   if (std::string dirs = case_pattern(options, ValueKind::directory); !dirs.empty())
-    out += cat({"    ", dirs, ")\n      compopt -o filenames 2>/dev/null\n      mapfile -t COMPREPLY < <(compgen -d -- \"$cur\")\n      return ;;\n"});
+    out += cat({"    ", dirs,
+                ")\n      compopt -o filenames 2>/dev/null\n      mapfile -t COMPREPLY < <(compgen -d -- \"$cur\")\n   "
+                "   return ;;\n"});
   if (std::string files = case_pattern(options, ValueKind::file); !files.empty())
-    out += cat({"    ", files, ")\n      compopt -o filenames 2>/dev/null\n      mapfile -t COMPREPLY < <(compgen -f -- \"$cur\")\n      return ;;\n"});
+    out += cat({"    ", files,
+                ")\n      compopt -o filenames 2>/dev/null\n      mapfile -t COMPREPLY < <(compgen -f -- \"$cur\")\n   "
+                "   return ;;\n"});
   if (std::string texts = case_pattern(options, ValueKind::text); !texts.empty())
     out += cat({"    ", texts, ")\n      return ;;\n"});
   out +=
@@ -229,8 +233,7 @@ std::string zsh_script(const std::vector<DocOption>& options) {
     if (option.short_name.empty()) {
       names = cat({"'", long_spec});
     } else {
-      std::string exclusive =
-          ends_run(option) ? "(- *)" : cat({"(", option.short_name, " ", option.long_name, ")"});
+      std::string exclusive = ends_run(option) ? "(- *)" : cat({"(", option.short_name, " ", option.long_name, ")"});
       names = cat({"'", exclusive, "'{", option.short_name, takes_value ? "+" : "", ",", long_spec, "}'"});
     }
     if (option.short_name.empty() && ends_run(option)) names = cat({"'(- *)", long_spec});
