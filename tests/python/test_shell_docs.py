@@ -15,18 +15,21 @@ NATIVE = BUILD / "bin" / "quillon"
 VALUE_KINDS = {"--config_dir": "directory"}
 
 
-def help_options():
-    """{name: metavar or None} for every name --help lists (-h and --help both)."""
+def help_entries():
+    """[[(name, metavar or None), ...] per entry] as --help lists them ("-h, --help" is one entry)."""
     page = subprocess.run([str(NATIVE), "--help"], capture_output=True, text=True, check=True,
                           env=dict(os.environ, COLUMNS="400")).stdout
-    options = {}
+    entries = []
     for line in page.split("\noptions:\n", 1)[1].splitlines():
-        if not line.startswith("  -"):
-            continue
-        for part in re.split(r"  +", line.strip())[0].split(", "):
-            name, _, metavar = part.partition(" ")
-            options[name] = metavar or None
-    return options
+        if line.startswith("  -"):
+            parts = re.split(r"  +", line.strip())[0].split(", ")
+            entries.append([(name, metavar or None) for name, _, metavar in (p.partition(" ") for p in parts)])
+    return entries
+
+
+def help_options():
+    """{name: metavar or None} for every name --help lists (-h and --help both)."""
+    return {name: metavar for entry in help_entries() for name, metavar in entry}
 
 
 def kind(name, metavar):
@@ -61,9 +64,9 @@ def test_man_page_lists_every_option_with_its_value(expected):
             found[name] = metavar or None
     assert found == expected
     synopsis = plain(text.split(".SH SYNOPSIS\n", 1)[1].split("\n.SH ", 1)[0])
-    listed = dict(re.findall(r"^\[(\S+) ?(\S*)\]$", synopsis, re.M))
-    long_only = {n: m for n, m in expected.items() if n.startswith("--") and n != "--help"}
-    assert {n: m or None for n, m in listed.items() if n not in ("-h",)} == long_only
+    # One bracket per entry, by its first name, as the usage line shows them.
+    listed = [(n, m or None) for n, m in re.findall(r"^\[(\S+) ?(\S*)\]$", synopsis, re.M)]
+    assert listed == [entry[0] for entry in help_entries()]
     if shutil.which("groff"):
         done = subprocess.run(["groff", "-man", "-ww", "-z", str(SHARE / "man/man1/quillon.1")],
                               capture_output=True, text=True)
