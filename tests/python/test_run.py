@@ -107,3 +107,7 @@ def test_usage_errors_and_help(front_end):
     assert got.returncode == 2 and b"ambiguous option" in got.stderr and got.stdout == b""
     got = run(front_end, ["--help"])
     assert got.returncode == 0 and b"Quillon Automation" in got.stdout and b"--config_dir CONFIG_DIR" in got.stdout
+    # Named as started: "python -m quillon", never "__main__.py".
+    prog = b"quillon" if front_end == "native" else b"python -m quillon"
+    assert got.stdout.startswith(b"usage: " + prog + b" [-h]")
+    assert run(front_end, ["--bogus"]).stderr.startswith(b"usage: " + prog + b" [-h]")

@@ -11,7 +11,12 @@ namespace {
 
 CurlLibrary load() {
   void* handle = ::dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
-  if (handle == nullptr) throw Error(ErrorKind::transport, std::string("Cannot load libcurl: ") + ::dlerror());
+  if (handle == nullptr) {
+    // Not bundled with the program: name the library so the user knows what to install.
+    const char* reason = ::dlerror();
+    throw Error(ErrorKind::transport, std::string("Cannot load libcurl.so.4 (install the system's libcurl): ") +
+                                          (reason != nullptr ? reason : "not found"));
+  }
   auto symbol = [handle](const char* name) {
     void* address = ::dlsym(handle, name);
     if (address == nullptr) throw Error(ErrorKind::transport, std::string("libcurl lacks ") + name);
