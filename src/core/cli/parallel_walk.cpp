@@ -5,16 +5,17 @@
 #include <optional>
 
 #include "cli/default_config_dir.hpp"
+#include "cli/file_report.hpp"
 #include "cli/run_driver.hpp"
 #include "client/controller_session.hpp"
 #include "config/config_reader.hpp"
-#include "print/printer.hpp"
 
 namespace quillon {
 namespace {
 
 // What one file's run leaves for printing.
 struct FileRun {
+  bool read = false;                       // the file was read (its description is known)
   std::optional<std::string> description;  // with its line end
   json::Document result;
 };
@@ -54,6 +55,7 @@ void walk_config_dir_in_parallel(FrontEnd& front_end, const RunSettings& setting
       try {
         config::Reader config;
         config.read_path(files[i]);
+        runs[i].read = true;
         try {
           runs[i].description = config.get("default", "description") + "\n";
         } catch (const config::ConfigError&) {
@@ -75,6 +77,7 @@ void walk_config_dir_in_parallel(FrontEnd& front_end, const RunSettings& setting
     });
   };
 
+  FileReport report(front_end, settings.json);
   try {
     std::size_t started = 0;
     for (std::size_t i = 0; i < files.size(); ++i) {
@@ -84,14 +87,14 @@ void walk_config_dir_in_parallel(FrontEnd& front_end, const RunSettings& setting
       front_end.check_interrupt();
 
       FileRun done = std::move(runs[i]);
-      if (done.description) front_end.print_description(*done.description);
-      if (jobs[i]->failure) std::rethrow_exception(jobs[i]->failure);
+      const std::string_view name = std::string_view(files[i]).substr(files[i].rfind('/') + 1);
+      if (done.read) report.description(done.description);
+      if (jobs[i]->failure) {
+        report.failure(name, jobs[i]->failure);
+        std::rethrow_exception(jobs[i]->failure);
+      }
       jobs[i].reset();
-      pretty_print(done.result.root, [&](std::string_view chunk) {
-        front_end.check_interrupt();
-        front_end.write_result(chunk);
-      });
-      front_end.print("\n\n");
+      report.result(name, done.result.root);
     }
   } catch (...) {
     stopping = true;

@@ -9,10 +9,11 @@
 #include "base/errors.hpp"
 #include "cli/command_line.hpp"
 #include "cli/default_config_dir.hpp"
+#include "cli/file_report.hpp"
 #include "cli/parallel_walk.hpp"
 #include "client/controller_session.hpp"
 #include "config/config_reader.hpp"
-#include "print/printer.hpp"
+#include "print/json_writer.hpp"
 #include "text/unicode.hpp"
 
 namespace quillon {
@@ -75,14 +76,28 @@ void run_main(FrontEnd& front_end, Transport& transport, const std::string& prog
   if (outcome.options.password) front_end.hide_argument(unicode::unescape_surrogates(*outcome.options.password));
   const RunSettings settings = resolve_settings(front_end, outcome.options, own_file);
   const RequestLog log(settings.verbose, [&](std::string_view line) { front_end.note(line); });
+  // A refused login ends the run with status 1, wherever it happens.
+  auto login_failed = [&] {
+    if (settings.json)
+      front_end.note("Login failed\n");  // standard output holds JSON lines only
+    else
+      front_end.print("Login failed\n");
+    front_end.exit(1);
+  };
   try {
     ControllerSession session(transport, settings, [&] { front_end.check_interrupt(); });
     session.log_requests_to(&log);
     session.login();
+  } catch (const LoginRefused& refused) {
+    if (settings.json)  // before any file: a line of its own
+      write_json_error_line(std::nullopt, std::nullopt, "LoginFailed", refused.what(),
+                            [&](std::string_view chunk) { front_end.write_result(chunk); });
+    login_failed();
+  }
+  try {
     walk_config_dir(front_end, transport, settings, &log);
   } catch (const LoginRefused&) {
-    front_end.print("Login failed\n");
-    front_end.exit(1);
+    login_failed();
   }
 }
 
@@ -99,24 +114,26 @@ void walk_config_dir(FrontEnd& front_end, Transport& transport, const RunSetting
         log);
   ControllerSession session(transport, settings, [&] { front_end.check_interrupt(); });
   session.log_requests_to(log);
+  FileReport report(front_end, settings.json);
   for (const std::string& file : list_directory(settings.config_dir)) {
     if (!std::string_view(file).ends_with(".cfg")) continue;
     std::string filepath = join_path(settings.config_dir, file);
-
-    config::Reader config;
-    config.read_path(filepath);
     try {
-      front_end.print_description(config.get("default", "description") + "\n");
-    } catch (const config::ConfigError&) {
-      // A file without a readable description still runs.
+      config::Reader config;
+      config.read_path(filepath);
+      std::optional<std::string> description;
+      try {
+        description = config.get("default", "description") + "\n";
+      } catch (const config::ConfigError&) {
+        // A file without a readable description still runs.
+      }
+      report.description(description);
+      json::Document result = session.run_query_file(filepath);
+      report.result(file, result.root);
+    } catch (...) {
+      report.failure(file, std::current_exception());
+      throw;
     }
-
-    json::Document result = session.run_query_file(filepath);
-    pretty_print(result.root, [&](std::string_view chunk) {
-      front_end.check_interrupt();  // a large result into a slow pipe stops promptly
-      front_end.write_result(chunk);
-    });
-    front_end.print("\n\n");
   }
 }
 

@@ -281,9 +281,9 @@ void Writer::put_value(const Value& root) {
 }
 
 // `{"file": F, "description": D, ` for both kinds of line.
-void put_line_start(Writer& w, std::string_view file, std::optional<std::string_view> description) {
+void put_line_start(Writer& w, std::optional<std::string_view> file, std::optional<std::string_view> description) {
   w.put("{\"file\": ");
-  w.put_text(file);
+  w.put_optional_text(file);
   w.put(", \"description\": ");
   w.put_optional_text(description);
   w.put(", ");
@@ -307,8 +307,9 @@ void write_json_result_line(std::string_view file, std::optional<std::string_vie
   w.flush();
 }
 
-void write_json_error_line(std::string_view file, std::optional<std::string_view> description, std::string_view kind,
-                           std::string_view message, const std::function<void(std::string_view)>& write) {
+void write_json_error_line(std::optional<std::string_view> file, std::optional<std::string_view> description,
+                           std::string_view kind, std::string_view message,
+                           const std::function<void(std::string_view)>& write) {
   Writer w(write);
   put_line_start(w, file, description);
   w.put("\"error\": {\"kind\": ");

@@ -23,8 +23,10 @@ void write_json(const json::Value& value, const std::function<void(std::string_v
 void write_json_result_line(std::string_view file, std::optional<std::string_view> description,
                             const json::Value& result, const std::function<void(std::string_view)>& write);
 
-// {"file": ..., "description": ..., "error": {"kind": ..., "message": ...}} and a line break.
-void write_json_error_line(std::string_view file, std::optional<std::string_view> description, std::string_view kind,
-                           std::string_view message, const std::function<void(std::string_view)>& write);
+// {"file": ..., "description": ..., "error": {"kind": ..., "message": ...}} and a line break;
+// the file is null for a failure before any file ran (the first login).
+void write_json_error_line(std::optional<std::string_view> file, std::optional<std::string_view> description,
+                           std::string_view kind, std::string_view message,
+                           const std::function<void(std::string_view)>& write);
 
 }  // namespace quillon

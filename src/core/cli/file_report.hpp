@@ -1,0 +1,42 @@
+// How each configuration file's outcome reaches standard output: the printed
+// form (description before the query, the pretty-printed result and two
+// empty lines after it) or, with --json, one JSON line per file (its result
+// or its error). Both walks, one at a time and parallel, report through it.
+#pragma once
+
+#include <exception>
+#include <optional>
+#include <string>
+
+#include "cli/front_end.hpp"
+#include "json/json_value.hpp"
+
+namespace quillon {
+
+class FileReport {
+ public:
+  FileReport(FrontEnd& front_end, bool json) : front_end_(front_end), json_(json) {}
+
+  // A file's description (with its line end), once it is read; printed now
+  // in the printed form, kept for the line with --json.
+  void description(const std::optional<std::string>& text);
+  // The file's narrowed result; ends its report.
+  void result(std::string_view file, const json::Value& value);
+  // The failure that ends the run at this file, before it travels on: with
+  // --json, the file's error line.
+  void failure(std::string_view file, const std::exception_ptr& failure);
+
+ private:
+  std::optional<std::string_view> description_text() const;
+  void write(std::string_view chunk);
+
+  FrontEnd& front_end_;
+  bool json_;
+  std::optional<std::string> description_;
+};
+
+// The host's name for the kind of a failure ("KeyError", "LoginFailed", ...)
+// and its message, as the JSON error line gives them.
+std::pair<std::string, std::string> describe_failure(const std::exception_ptr& failure);
+
+}  // namespace quillon
