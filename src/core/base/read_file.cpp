@@ -1,3 +1,4 @@
+// Reads in 64 KiB blocks, sized up front for regular files; EINTR is retried.
 #include "base/read_file.hpp"
 
 #include <fcntl.h>

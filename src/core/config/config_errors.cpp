@@ -80,7 +80,7 @@ bool ConfigError::is_reading_error() const {
 
 TextDecodeError::TextDecodeError(std::string source, std::shared_ptr<const std::string> bytes, std::size_t start,
                                  std::size_t end, std::string reason)
-    : Error(ErrorKind::value, decode_message(source, *bytes, start, end, reason)),
+    : Error(ErrorKind::text_decode, decode_message(source, *bytes, start, end, reason)),
       source_(std::move(source)),
       bytes_(std::move(bytes)),
       start_(start),

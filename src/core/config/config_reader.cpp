@@ -1,3 +1,5 @@
+// The reader's lookups: sections by name, keys in a section and then in
+// DEFAULT.
 #include "config/config_reader.hpp"
 
 #include "base/read_file.hpp"

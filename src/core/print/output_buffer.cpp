@@ -1,3 +1,5 @@
+// The output buffer's one out-of-line piece: texts too long to hold in the
+// buffer whole go out in slices.
 #include "print/output_buffer.hpp"
 
 namespace quillon::print {

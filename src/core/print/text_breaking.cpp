@@ -1,3 +1,5 @@
+// Widths are counted as the quoted text will show them (escapes included),
+// plain ASCII runs by the vector scanners, the rest one code point at a time.
 #include "print/text_breaking.hpp"
 
 #include <array>

@@ -1,3 +1,5 @@
+// The host decoder's rules: a lead byte with the continuation ranges it
+// allows (no overlong forms, no surrogates, nothing past U+10FFFF).
 #include "text/utf8_diagnosis.hpp"
 
 namespace quillon::unicode {
