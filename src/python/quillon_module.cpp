@@ -10,6 +10,7 @@
 #include "host/host_filter.hpp"
 #include "host/host_front_end.hpp"
 #include "host/host_signature.hpp"
+#include "host/host_text.hpp"
 #include "host/host_values.hpp"
 
 namespace nb = nanobind;

@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <random>
+#include <string>
+
+#include "text/byte_scan.hpp"
+#include "text/code_point_set.hpp"
 #include "text/unicode.hpp"
 
 using namespace quillon::unicode;
@@ -45,4 +50,41 @@ TEST(Unicode, TruncatedSequencesStayInsideTheText) {
   std::size_t pos = 0;
   next("\xf0\x9f", pos);
   EXPECT_EQ(pos, 2u);
+}
+
+TEST(Unicode, CodePointSetsAgreeWithTheTables) {
+  // Every code point, so that the plane's last word and the step past it are covered.
+  for (char32_t cp = 0; cp <= 0x10FFFF; ++cp) {
+    ASSERT_EQ(space_set().contains(cp), is_space(cp)) << std::hex << static_cast<std::uint32_t>(cp);
+    ASSERT_EQ(printable_set().contains(cp), is_printable(cp)) << std::hex << static_cast<std::uint32_t>(cp);
+  }
+}
+
+TEST(ByteScan, FirstFlagIsTheFirstMatchingByte) {
+  namespace bs = quillon::byte_scan;
+  std::mt19937_64 rng(12);
+  // Bytes around the class edges, where a borrow could flag a wrong byte.
+  const unsigned char edges[] = {0x00, 0x01, 0x1F, 0x20, 0x21, 0x22, 0x5C, 0x7F, 0x80, 0xBF, 0xC0, 0xFF};
+  for (int round = 0; round < 20000; ++round) {
+    char word[8];
+    for (char& c : word) c = static_cast<char>(edges[rng() % sizeof edges]);
+    std::uint64_t x = bs::load(word);
+    auto first_where = [&](auto pred) {
+      for (std::size_t i = 0; i < 8; ++i)
+        if (pred(static_cast<unsigned char>(word[i]))) return i;
+      return std::size_t{8};
+    };
+    auto scanned = [](std::uint64_t flags) { return flags ? bs::first(flags) : std::size_t{8}; };
+    ASSERT_EQ(scanned(bs::bytes_equal(x, '"')), first_where([](unsigned char c) { return c == '"'; }));
+    ASSERT_EQ(scanned(bs::bytes_below(x, 0x20)), first_where([](unsigned char c) { return c < 0x20; }));
+    std::size_t continuations = 0;
+    for (char c : word) continuations += (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+    ASSERT_EQ(bs::count(bs::continuation_bytes(x)), continuations);
+  }
+  // Code points counted across word boundaries and tails.
+  std::string text;
+  for (int i = 0; i < 40; ++i) {
+    EXPECT_EQ(length(text), static_cast<std::size_t>(i));
+    text += i % 3 == 0 ? "\xc3\xa9" : i % 3 == 1 ? "a" : "\xf0\x9f\x98\x80";
+  }
 }

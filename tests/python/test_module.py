@@ -116,6 +116,9 @@ def test_paths_may_be_any_path_like(sim, tmp_path):
     (tmp_path / "q.cfg").write_text("[default]\nfilters = return\n[norvane]\naction = list_accounts\n")
     for config_dir, config_file in [(tmp_path, tmp_path / "q.cfg"), (str(tmp_path).encode(), b"%s/q.cfg" % str(tmp_path).encode())]:
         assert quillon.norvane_api(sim.address, "admin", SIM_USERS["admin"], config_dir, config_file) is True
+    with pytest.raises(FileNotFoundError) as missing:
+        quillon.norvane_api(sim.address, "admin", SIM_USERS["admin"], tmp_path, pathlib.Path("/nonexistent\udcff.cfg"))
+    assert missing.value.filename == "/nonexistent\udcff.cfg"
 
 
 def test_functions_take_their_arguments_by_name(sim, tmp_path):

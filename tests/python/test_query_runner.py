@@ -82,6 +82,10 @@ class TestFilters:
             api(sim, tmp_path, "q.cfg")
         with pytest.raises(FileNotFoundError):
             api(sim, tmp_path, "missing.cfg")
+        (tmp_path / "bad.cfg").write_bytes(b"[norvane]\naction = \xff\n")
+        with pytest.raises(UnicodeDecodeError) as bad:
+            api(sim, tmp_path, "bad.cfg")
+        assert (bad.value.start, bad.value.end, bad.value.reason) == (19, 20, "invalid start byte")
         assert sim.requests == []
 
     def test_bad_percent_in_a_field_fails(self, sim, tmp_path):

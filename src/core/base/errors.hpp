@@ -1,6 +1,8 @@
 // The errors the core raises. Each kind corresponds to one host exception
 // class, which the extension module raises in its place; the native program
-// prints the message on one line of standard error.
+// prints the message on one line of standard error. An error class that
+// carries more than a message has a kind of its own, which no other class
+// uses: the kind says which class to read it as.
 #pragma once
 
 #include <stdexcept>
@@ -9,15 +11,16 @@
 namespace quillon {
 
 enum class ErrorKind {
-  os,                          // a file or directory could not be used (OSError with errno)
+  os,                          // OsError: a file or directory could not be used (OSError with errno)
   default_config_dir_missing,  // FileNotFoundError with our own message
   transport,                   // the request could not be completed (ConnectionError)
-  json_decode,                 // the answer is not JSON (ValueError subclass)
-  key,                         // filter lookup of a missing key (KeyError)
+  json_decode,                 // JsonDecodeError: the answer is not JSON (json.JSONDecodeError)
+  key,                         // KeyLookupError: filter lookup of a missing key (KeyError)
   type,                        // a value of the wrong kind (TypeError)
-  encoding,                    // text that cannot be encoded as UTF-8 (UnicodeEncodeError)
+  encoding,                    // TextEncodeError (form_encode.hpp): text that is not UTF-8 (UnicodeEncodeError)
+  text_decode,                 // TextDecodeError (config_reader.hpp): a file that is not UTF-8 (UnicodeDecodeError)
   recursion,                   // compound queries that nest without end (RecursionError)
-  config,                      // the configuration reader (its own classes, config_reader.hpp)
+  config,                      // ConfigError (config_reader.hpp): the reader's own classes
   interrupted,                 // Ctrl-C during a blocking call (KeyboardInterrupt)
   value,                       // any other bad value (ValueError)
 };

@@ -10,6 +10,7 @@
 #include "config/config_reader.hpp"
 #include "filter/json_filter.hpp"
 #include "json/json_decode.hpp"
+#include "print/repr.hpp"
 #include "text/unicode.hpp"
 
 namespace quillon {
@@ -37,14 +38,8 @@ std::vector<json::Value> compound_elements(const json::Value& results) {
       }
       break;
     }
-    case json::Kind::null:
-      throw Error(ErrorKind::type, "'NoneType' object is not iterable");
-    case json::Kind::boolean:
-      throw Error(ErrorKind::type, "'bool' object is not iterable");
-    case json::Kind::real:
-      throw Error(ErrorKind::type, "'float' object is not iterable");
     default:
-      throw Error(ErrorKind::type, "'int' object is not iterable");
+      throw Error(ErrorKind::type, "'" + std::string(repr::type_name(results.kind())) + "' object is not iterable");
   }
   return elements;
 }

@@ -66,30 +66,12 @@ void append_quoted(std::string& out, std::string_view bytes) {
 
 // str() of a value the way the host writes it into the form.
 void append_str(std::string& out, const json::Value& v) {
-  switch (v.kind()) {
-    case json::Kind::null:
-      out += "None";
-      break;
-    case json::Kind::boolean:
-      out += v.as_bool() ? "True" : "False";
-      break;
-    case json::Kind::integer:
-      repr::append_integer(out, v.as_integer());
-      break;
-    case json::Kind::big_integer:
-      out += v.as_chars();
-      break;
-    case json::Kind::real:
-      repr::append_real(out, v.as_real());
-      break;
-    case json::Kind::text:
-      out += v.as_chars();
-      break;
-    case json::Kind::array:
-    case json::Kind::object:
-      repr::append(out, v, /*sort_keys=*/false);
-      break;
-  }
+  if (v.is_text())
+    out += v.as_chars();  // str() of text is the text itself
+  else if (v.is_array() || v.is_object())
+    repr::append(out, v, /*sort_keys=*/false);
+  else
+    repr::append_scalar(out, v);
 }
 
 // One (name, value) pair as the client hands it to its URL encoder: text is

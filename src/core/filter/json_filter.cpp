@@ -5,6 +5,7 @@
 
 #include "base/errors.hpp"
 #include "filter/filter.hpp"
+#include "print/repr.hpp"
 #include "text/unicode.hpp"
 
 namespace quillon {
@@ -34,31 +35,14 @@ void for_each_piece(std::string_view text, char separator, Piece&& piece) {
 
 // What the host says when something that is not a mapping is indexed by text.
 [[noreturn]] void throw_not_subscriptable(const Value& value) {
-  const char* message = "";
   switch (value.kind()) {
     case Kind::array:
-      message = "list indices must be integers or slices, not str";
-      break;
+      throw Error(ErrorKind::type, "list indices must be integers or slices, not str");
     case Kind::text:
-      message = "string indices must be integers, not 'str'";
-      break;
-    case Kind::null:
-      message = "'NoneType' object is not subscriptable";
-      break;
-    case Kind::boolean:
-      message = "'bool' object is not subscriptable";
-      break;
-    case Kind::integer:
-    case Kind::big_integer:
-      message = "'int' object is not subscriptable";
-      break;
-    case Kind::real:
-      message = "'float' object is not subscriptable";
-      break;
-    case Kind::object:
-      break;  // objects are subscriptable
+      throw Error(ErrorKind::type, "string indices must be integers, not 'str'");
+    default:
+      throw Error(ErrorKind::type, "'" + std::string(repr::type_name(value.kind())) + "' object is not subscriptable");
   }
-  throw Error(ErrorKind::type, message);
 }
 
 class JsonExpression {

@@ -3,15 +3,14 @@
 #include <simdjson.h>
 
 #include <algorithm>
-#include <bit>
 #include <charconv>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 #include "base/errors.hpp"
 #include "json/json_token_reader.hpp"
 #include "json/json_tree_builder.hpp"
+#include "text/byte_scan.hpp"
 #include "text/unicode.hpp"
 
 namespace quillon::json {
@@ -187,15 +186,11 @@ class FastDecoder {
   // a time: the string is closed within the text, and the padding after
   // the text covers reading a little past the quote.
   static std::string_view plain_text(const char* p) {
-    constexpr std::uint64_t ones = 0x0101010101010101u, highs = 0x8080808080808080u;
     for (std::size_t i = 0;; i += 8) {
-      std::uint64_t word;
-      std::memcpy(&word, p + i, 8);
-      const std::uint64_t quotes = word ^ (ones * '"'), backslashes = word ^ (ones * '\\');
-      // The lowest marked byte is the first quote or backslash (little endian).
-      const std::uint64_t marks = (((quotes - ones) & ~quotes) | ((backslashes - ones) & ~backslashes)) & highs;
+      const std::uint64_t word = byte_scan::load(p + i);
+      const std::uint64_t marks = byte_scan::bytes_equal(word, '"') | byte_scan::bytes_equal(word, '\\');
       if (marks != 0) {
-        const std::size_t at = i + static_cast<std::size_t>(std::countr_zero(marks)) / 8;
+        const std::size_t at = i + byte_scan::first(marks);
         if (p[at] == '\\') return {};
         return {p, at};
       }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
@@ -40,8 +41,61 @@ char* write_text_body(char* out, std::string_view wtf8, char quote);
 
 // Width of a code point (not a quote) inside repr(str): 1, or its escape's length.
 std::size_t char_width(char32_t cp);
-// End of the run from `pos` of printable ASCII that repr(str) shows as
-// itself and that holds no quote of either kind and no `also` character.
-std::size_t plain_run_end(std::string_view wtf8, std::size_t pos, char also);
+
+// The room write_scalar needs for `v`.
+inline std::size_t max_scalar_bytes(const json::Value& v) {
+  if (v.is_text() || v.kind() == json::Kind::big_integer) return max_text_bytes(v.as_chars().size());
+  return max_real_bytes;
+}
+// repr of a scalar: None, True, False, a number or quoted text; nothing for
+// an array or object.
+inline char* write_scalar(char* out, const json::Value& v) {
+  auto put = [&out](std::string_view s) {
+    std::memcpy(out, s.data(), s.size());
+    return out + s.size();
+  };
+  switch (v.kind()) {
+    case json::Kind::null:
+      return put("None");
+    case json::Kind::boolean:
+      return put(v.as_bool() ? std::string_view("True") : std::string_view("False"));
+    case json::Kind::integer:
+      return write_integer(out, v.as_integer());
+    case json::Kind::big_integer:
+      return put(v.as_chars());
+    case json::Kind::real:
+      return write_real(out, v.as_real());
+    case json::Kind::text:
+      return write_text(out, v.as_chars());
+    case json::Kind::array:
+    case json::Kind::object:
+      break;
+  }
+  return out;
+}
+void append_scalar(std::string& out, const json::Value& v);
+
+// The host's name for the type of a value: NoneType, bool, int, float, str,
+// list, dict (for its TypeError messages).
+constexpr std::string_view type_name(json::Kind kind) {
+  switch (kind) {
+    case json::Kind::null:
+      return "NoneType";
+    case json::Kind::boolean:
+      return "bool";
+    case json::Kind::integer:
+    case json::Kind::big_integer:
+      return "int";
+    case json::Kind::real:
+      return "float";
+    case json::Kind::text:
+      return "str";
+    case json::Kind::array:
+      return "list";
+    case json::Kind::object:
+      return "dict";
+  }
+  return "object";
+}
 
 }  // namespace quillon::repr

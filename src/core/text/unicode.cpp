@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "text/byte_scan.hpp"
 #include "text/unicode_tables.hpp"
 
 namespace quillon::unicode {
@@ -57,11 +58,7 @@ void append(std::string& out, char32_t cp) {
   }
 }
 
-std::size_t length(std::string_view s) {
-  std::size_t n = 0;
-  for (char c : s) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  return n;
-}
+std::size_t length(std::string_view s) { return s.size() - byte_scan::count_continuation_bytes(s.data(), s.size()); }
 
 bool is_space(char32_t cp) {
   if (cp < 0x80) return cp == ' ' || (cp >= 0x09 && cp <= 0x0D) || (cp >= 0x1C && cp <= 0x1F);

@@ -2,6 +2,8 @@
 
 #include <Python.h>
 
+#include "host/host_text.hpp"
+
 namespace nb = nanobind;
 
 namespace quillon::host {
@@ -9,11 +11,7 @@ namespace {
 
 // Text from the reader is UTF-8, except a source path that may carry the
 // raw bytes of a file name: those come back as the host decodes file names.
-nb::object text(const std::string& s) {
-  PyObject* o = PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "surrogateescape");
-  if (o == nullptr) throw nb::python_error();
-  return nb::steal(o);
-}
+nb::object text(const std::string& s) { return host_text_of_bytes(s); }
 
 nb::object number(std::size_t n) { return nb::int_(n); }
 

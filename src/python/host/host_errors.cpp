@@ -8,7 +8,7 @@
 #include "client/form_encode.hpp"
 #include "config/config_reader.hpp"
 #include "host/host_config_errors.hpp"
-#include "host/host_front_end.hpp"
+#include "host/host_text.hpp"
 
 namespace nb = nanobind;
 
@@ -25,7 +25,7 @@ void raise_error(const Error& error) {
       const auto& os = static_cast<const OsError&>(error);
       // OSError(errno, strerror, filename) picks the right subclass itself.
       nb::object args =
-          nb::make_tuple(os.error_number(), nb::str(std::strerror(os.error_number())), host_text(os.path()));
+          nb::make_tuple(os.error_number(), nb::str(std::strerror(os.error_number())), host_text_of_bytes(os.path()));
       PyErr_SetObject(PyExc_OSError, args.ptr());
       return;
     }
@@ -44,8 +44,17 @@ void raise_error(const Error& error) {
       return raise(PyExc_KeyError, host_text(static_cast<const KeyLookupError&>(error).key()));
     case ErrorKind::type:
       return raise_message(PyExc_TypeError, error.what());
-    case ErrorKind::encoding:
-      return raise_message(PyExc_UnicodeError, error.what());
+    case ErrorKind::encoding: {
+      // UnicodeEncodeError("utf-8", text, start, end, reason), as the host's client raises it.
+      const auto& encode = static_cast<const TextEncodeError&>(error);
+      nb::object instance = nb::steal(PyObject_CallFunction(
+          PyExc_UnicodeEncodeError, "sOnns", "utf-8", host_text(encode.text()).ptr(),
+          static_cast<Py_ssize_t>(encode.start()), static_cast<Py_ssize_t>(encode.end()), "surrogates not allowed"));
+      if (instance.is_valid()) PyErr_SetObject(PyExc_UnicodeEncodeError, instance.ptr());
+      return;
+    }
+    case ErrorKind::text_decode:
+      return raise_text_decode_error(static_cast<const config::TextDecodeError&>(error));
     case ErrorKind::recursion:
       return raise_message(PyExc_RecursionError, error.what());
     case ErrorKind::config:
@@ -64,17 +73,6 @@ void register_error_translation() {
   nb::register_exception_translator([](const std::exception_ptr& p, void*) {
     try {
       std::rethrow_exception(p);
-    } catch (const TextEncodeError& error) {
-      // UnicodeEncodeError("utf-8", text, start, end, reason), as the host's client raises it.
-      PyObject* e = PyObject_CallFunction(PyExc_UnicodeEncodeError, "sOnns", "utf-8", host_text(error.text()).ptr(),
-                                          static_cast<Py_ssize_t>(error.start()), static_cast<Py_ssize_t>(error.end()),
-                                          "surrogates not allowed");
-      if (e != nullptr) {
-        PyErr_SetObject(PyExc_UnicodeEncodeError, e);
-        Py_DECREF(e);
-      }
-    } catch (const config::TextDecodeError& error) {
-      raise_text_decode_error(error);
     } catch (const ExitRequest& request) {
       PyErr_SetObject(PyExc_SystemExit, nb::int_(request.status).ptr());
     } catch (const Error& error) {

@@ -1,4 +1,5 @@
 #include "host/host_front_end.hpp"
+#include "host/host_text.hpp"
 
 #include <nanobind/stl/string.h>
 
@@ -7,24 +8,6 @@
 namespace nb = nanobind;
 
 namespace quillon::host {
-
-std::string text_bytes(nb::handle text) {
-  nb::object bytes = nb::steal(PyUnicode_AsEncodedString(text.ptr(), "utf-8", "surrogateescape"));
-  if (!bytes.is_valid()) throw nb::python_error();
-  return std::string(PyBytes_AS_STRING(bytes.ptr()), PyBytes_GET_SIZE(bytes.ptr()));
-}
-
-std::string wtf8(nb::handle text) {
-  nb::object bytes = nb::steal(PyUnicode_AsEncodedString(text.ptr(), "utf-8", "surrogatepass"));
-  if (!bytes.is_valid()) throw nb::python_error();
-  return std::string(PyBytes_AS_STRING(bytes.ptr()), PyBytes_GET_SIZE(bytes.ptr()));
-}
-
-nb::str host_text(std::string_view wtf8) {
-  PyObject* s = PyUnicode_DecodeUTF8(wtf8.data(), static_cast<Py_ssize_t>(wtf8.size()), "surrogatepass");
-  if (s == nullptr) throw nb::python_error();
-  return nb::steal<nb::str>(s);
-}
 
 namespace {
 

@@ -12,14 +12,6 @@
 
 namespace quillon::host {
 
-// Host text as bytes; undecodable bytes the host carries as surrogate
-// escapes (command-line arguments, file names) turn back into themselves.
-std::string text_bytes(nanobind::handle text);
-// Host text as WTF-8: lone surrogates kept as they are.
-std::string wtf8(nanobind::handle text);
-// Bytes as host text; lone surrogates (WTF-8) survive.
-nanobind::str host_text(std::string_view wtf8);
-
 class HostFrontEnd : public FrontEnd {
  public:
   // `result_stream` is where printed results go (the stream pp holds).

@@ -1,8 +1,9 @@
 #include "host/host_signature.hpp"
 
 #include <string>
+#include <vector>
 
-#include "host/host_front_end.hpp"
+#include "host/host_text.hpp"
 
 namespace nb = nanobind;
 

@@ -5,6 +5,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "host/host_text.hpp"
 #include "json/json_decode.hpp"
 #include "json/json_tree_builder.hpp"
 
@@ -76,10 +77,6 @@ void append_digits(PyObject* n, std::string& out, std::size_t width) {
   append_digits(PyTuple_GET_ITEM(parts.ptr(), 1), out, low_width);
 }
 
-nb::object text(std::string_view wtf8) {
-  return owned(PyUnicode_DecodeUTF8(wtf8.data(), static_cast<Py_ssize_t>(wtf8.size()), "surrogatepass"));
-}
-
 // A new reference to the host form of `v`; containers come back empty
 // (lists at their final size, items unset) for the caller to fill.
 PyObject* new_host_value(const Value& v) {
@@ -96,7 +93,7 @@ PyObject* new_host_value(const Value& v) {
     case Kind::real:
       return check(PyFloat_FromDouble(v.as_real()));
     case Kind::text:
-      return text(v.as_chars()).release().ptr();
+      return host_text(v.as_chars()).release().ptr();
     case Kind::array:
       return check(PyList_New(static_cast<Py_ssize_t>(v.size())));
     case Kind::object:
@@ -106,19 +103,6 @@ PyObject* new_host_value(const Value& v) {
 }
 
 bool is_container(const Value& v) { return v.is_array() || v.is_object(); }
-
-// Text as WTF-8: the cached UTF-8 when there is one, else the text with its
-// lone surrogates encoded.
-std::string_view wtf8_of(PyObject* s, std::string& scratch, bool& in_scratch) {
-  Py_ssize_t size = 0;
-  const char* chars = PyUnicode_AsUTF8AndSize(s, &size);
-  in_scratch = chars == nullptr;
-  if (chars != nullptr) return {chars, static_cast<std::size_t>(size)};
-  PyErr_Clear();
-  nb::object bytes = owned(PyUnicode_AsEncodedString(s, "utf-8", "surrogatepass"));
-  scratch.assign(PyBytes_AS_STRING(bytes.ptr()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.ptr())));
-  return scratch;
-}
 
 [[noreturn]] void not_json(PyObject* o) {
   std::string message = "Object of type ";
@@ -159,7 +143,7 @@ nb::object to_host(const Value& root) {
       const json::Member& m = top.value->members()[i];
       child = &m.value;
       auto [slot, added] = keys.try_emplace(m.key);
-      if (added) slot->second = text(m.key);
+      if (added) slot->second = host_text(m.key);
       nb::object value = nb::steal(new_host_value(*child));
       if (PyDict_SetItem(container, slot->second.ptr(), value.ptr()) != 0) throw nb::python_error();
       item = value.ptr();
@@ -201,7 +185,7 @@ Value from_host(nb::handle root, json::Arena& arena) {
     if (PyFloat_Check(o)) return builder.add(Value::real(PyFloat_AS_DOUBLE(o)));
     if (PyUnicode_Check(o)) {
       bool in_scratch;
-      return builder.add(Value::text(arena.copy(wtf8_of(o, scratch, in_scratch))));
+      return builder.add(Value::text(arena.copy(wtf8_view(o, scratch, in_scratch))));
     }
     bool dict = PyDict_Check(o);
     if (!dict && !PyList_Check(o)) not_json(o);
@@ -233,7 +217,7 @@ Value from_host(nb::handle root, json::Arena& arena) {
       // The key must outlive the value's conversion; the cached UTF-8 does
       // (the dict holds the key), the scratch copy does not.
       bool in_scratch;
-      std::string_view k = wtf8_of(key, scratch, in_scratch);
+      std::string_view k = wtf8_view(key, scratch, in_scratch);
       builder.key(in_scratch ? arena.copy(k) : k);
       add(value);
     } else {

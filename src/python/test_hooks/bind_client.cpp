@@ -19,6 +19,7 @@
 #include "client/form_encode.hpp"
 #include "client/https_transport.hpp"
 #include "host/host_front_end.hpp"
+#include "host/host_text.hpp"
 #include "host/host_values.hpp"
 #include "json/json_value.hpp"
 
@@ -29,7 +30,7 @@ namespace {
 using quillon::json::Arena;
 
 // Field names keep lone surrogates (WTF-8), as the core holds text.
-std::string_view host_text(nb::handle s, Arena& arena) { return arena.copy(quillon::host::wtf8(s)); }
+std::string_view arena_text(nb::handle s, Arena& arena) { return arena.copy(quillon::host::wtf8(s)); }
 
 struct Event {
   bool retry = false;
@@ -88,7 +89,7 @@ void bind_client(nb::module_& m) {
         for (nb::handle pair : fields) {
           nb::tuple t = nb::borrow<nb::tuple>(nb::tuple(pair));
           if (t.size() != 2) throw nb::value_error("fields are (name, value) pairs");
-          form.push_back({std::string(host_text(t[0], arena)), quillon::host::from_host(t[1], arena)});
+          form.push_back({std::string(arena_text(t[0], arena)), quillon::host::from_host(t[1], arena)});
         }
         return quillon::encode_form(form);
       },

@@ -8,27 +8,17 @@
 #include <vector>
 
 #include "cli/command_line.hpp"
+#include "host/host_text.hpp"
 
 namespace nb = nanobind;
 
 namespace {
 
-// Host text to WTF-8 and back; lone surrogates (undecodable bytes of
-// sys.argv) pass through unchanged.
-std::string to_wtf8(nb::handle text) {
-  if (!PyUnicode_Check(text.ptr())) throw nb::type_error("expected str");
-  nb::object bytes = nb::steal(PyUnicode_AsEncodedString(text.ptr(), "utf-8", "surrogatepass"));
-  if (!bytes.is_valid()) throw nb::python_error();
-  return std::string(PyBytes_AS_STRING(bytes.ptr()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.ptr())));
+// Lone surrogates (undecodable bytes of sys.argv) pass through unchanged.
+nb::object optional_text(const std::optional<std::string>& value) {
+  if (!value) return nb::none();
+  return quillon::host::host_text(*value);
 }
-
-nb::object from_wtf8(const std::string& text) {
-  nb::object str = nb::steal(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogatepass"));
-  if (!str.is_valid()) throw nb::python_error();
-  return str;
-}
-
-nb::object optional_text(const std::optional<std::string>& value) { return value ? from_wtf8(*value) : nb::none(); }
 
 template <typename Number>
 nb::object optional_number(const std::optional<Number>& value) {
@@ -42,8 +32,9 @@ void bind_command_line(nb::module_& m) {
       "parse_command_line",
       [](nb::list args, nb::handle prog, int width) {
         std::vector<std::string> arguments;
-        for (nb::handle arg : args) arguments.push_back(to_wtf8(arg));
-        quillon::CommandLineOutcome outcome = quillon::parse_command_line(arguments, to_wtf8(prog), width);
+        for (nb::handle arg : args) arguments.push_back(quillon::host::checked_wtf8(arg));
+        quillon::CommandLineOutcome outcome =
+            quillon::parse_command_line(arguments, quillon::host::checked_wtf8(prog), width);
         using Action = quillon::CommandLineOutcome::Action;
         const char* action = outcome.action == Action::run       ? "run"
                              : outcome.action == Action::help    ? "help"
@@ -68,7 +59,7 @@ void bind_command_line(nb::module_& m) {
           d["json"] = nb::bool_(o.json);
           options = d;
         }
-        return nb::make_tuple(action, options, from_wtf8(outcome.output), outcome.exit_status);
+        return nb::make_tuple(action, options, quillon::host::host_text(outcome.output), outcome.exit_status);
       },
       nb::arg("args"), nb::arg("prog"), nb::arg("width"),
       "(action, options or None, output, exit status) for a command line, as argparse would decide it;\n"

@@ -10,7 +10,7 @@
 #include "base/errors.hpp"
 #include "filter/json_filter.hpp"
 #include "host/host_filter.hpp"
-#include "host/host_front_end.hpp"
+#include "host/host_text.hpp"
 #include "host/host_values.hpp"
 #include "json/json_decode.hpp"
 
@@ -19,18 +19,12 @@ using quillon::json::Value;
 
 namespace {
 
-// Text as WTF-8; lone surrogates pass through.
-std::string wtf8_of(nb::handle text) {
-  if (!PyUnicode_Check(text.ptr())) throw nb::type_error("expected str");
-  return quillon::host::wtf8(text);
-}
-
 // The native path: the text decoded by the core and filtered by the core. The
 // core's errors become the host's KeyError (with the key) and TypeError
 // through the shared error translation.
 nb::object filter_json(std::string_view json_text, nb::handle filters) {
   std::vector<std::string> expressions;
-  for (nb::handle expression : filters) expressions.push_back(wtf8_of(expression));
+  for (nb::handle expression : filters) expressions.push_back(quillon::host::checked_wtf8(expression));
   quillon::json::Document document = quillon::json::decode(json_text);
   return quillon::host::to_host(quillon::filter_results(document.root, expressions, document.arena));
 }
@@ -38,7 +32,7 @@ nb::object filter_json(std::string_view json_text, nb::handle filters) {
 // Seconds spent decoding and filtering one answer, each measured alone.
 nb::tuple time_decode_and_filter(nb::bytes data, nb::handle filters) {
   std::vector<std::string> expressions;
-  for (nb::handle expression : filters) expressions.push_back(wtf8_of(expression));
+  for (nb::handle expression : filters) expressions.push_back(quillon::host::checked_wtf8(expression));
   std::string_view body(data.c_str(), data.size());
   using clock = std::chrono::steady_clock;
   double decode_seconds = 0, filter_seconds = 0;
@@ -67,7 +61,7 @@ void bind_filter(nb::module_& m) {
         "(decode seconds, filter seconds, size of the result) for one answer.");
   m.def("split_filter_list", [](nb::handle value) {
     nb::list out;
-    for (const std::string& expression : quillon::split_filter_list(wtf8_of(value)))
+    for (const std::string& expression : quillon::split_filter_list(quillon::host::checked_wtf8(value)))
       out.append(quillon::host::host_text(expression));
     return out;
   });

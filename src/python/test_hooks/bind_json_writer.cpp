@@ -6,6 +6,7 @@
 #include <string>
 
 #include "host/host_front_end.hpp"
+#include "host/host_text.hpp"
 #include "host/host_values.hpp"
 #include "json/json_decode.hpp"
 #include "json/json_value.hpp"

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "host/host_text.hpp"
 #include "host/host_values.hpp"
 #include "json/json_value.hpp"
 #include "print/printer.hpp"
@@ -18,12 +19,6 @@ namespace {
 using quillon::json::Arena;
 using quillon::json::Value;
 
-nb::str text_result(const std::string& s) {
-  PyObject* str = PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "surrogatepass");
-  if (!str) throw nb::python_error();
-  return nb::steal<nb::str>(str);
-}
-
 }  // namespace
 
 void bind_printer(nb::module_& m) {
@@ -32,7 +27,7 @@ void bind_printer(nb::module_& m) {
       [](nb::handle obj, int width) {
         Arena arena;
         Value v = quillon::host::from_host(obj, arena);
-        return text_result(quillon::pretty_format(v, width));
+        return quillon::host::host_text(quillon::pretty_format(v, width));
       },
       nb::arg("obj").none(), nb::arg("width") = 200, "pprint.PrettyPrinter(width=width).pformat(obj), natively.");
   m.def(
@@ -64,7 +59,7 @@ void bind_printer(nb::module_& m) {
         Value v = quillon::host::from_host(obj, arena);
         std::string out;
         quillon::repr::append(out, v, sort_keys);
-        return text_result(out);
+        return quillon::host::host_text(out);
       },
       nb::arg("obj").none(), nb::arg("sort_keys") = false,
       "repr(obj), natively; sort_keys orders object entries by key.");
