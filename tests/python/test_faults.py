@@ -223,3 +223,19 @@ def test_password_never_appears_on_any_failure_path(sim, tmp_path, front_end):
                               env=dict(os.environ, PYTHONPATH=str(BUILD / "python")))
         assert done.returncode == 1, (name, done.stderr)
         assert SECRET.encode() not in done.stdout + done.stderr, name
+
+
+@pytest.mark.parametrize("front_end", FRONT_ENDS)
+def test_ctrl_c_stops_a_wait_for_a_configuration_file_that_never_comes(sim, tmp_path, front_end):
+    # A FIFO whose writer never writes: opening it blocks until Ctrl-C.
+    os.mkfifo(tmp_path / "a.cfg")
+    process = start(front_end, secret_args(sim, tmp_path))
+    deadline = time.monotonic() + 30
+    while "login" not in sim.actions() and time.monotonic() < deadline:
+        time.sleep(0.05)
+    time.sleep(0.5)
+    sent = time.monotonic()
+    process.send_signal(signal.SIGINT)
+    stdout, stderr = process.communicate(timeout=10)
+    assert time.monotonic() - sent < 2
+    assert_stopped_by_ctrl_c(front_end, process.returncode, stderr)

@@ -2,11 +2,14 @@
 // cannot be opened or read.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace quillon {
 
-// The bytes of the file at `path`; OsError on failure.
-std::string read_file(const std::string& path);
+// The bytes of the file at `path`; OsError on failure. A signal that stops
+// the wait for a slow file (a FIFO whose writer is silent) calls
+// `check_interrupt`, whose exception ends the read (Ctrl-C).
+std::string read_file(const std::string& path, const std::function<void()>& check_interrupt = {});
 
 }  // namespace quillon

@@ -52,19 +52,20 @@ void walk_config_dir_in_parallel(FrontEnd& front_end, const RunSettings& setting
 
   auto start = [&](std::size_t i) {
     jobs[i] = pool.submit([&, i](Transport& transport) {
+      // Nothing after a file known to fail is printed: stop reading and posting for it.
+      auto cancelled = [&, i] {
+        if (stopping || first_failed.load() < i) throw JobDropped();
+      };
       try {
         config::Reader config;
-        config.read_path(files[i]);
+        config.read_path(files[i], cancelled);
         runs[i].read = true;
         try {
           runs[i].description = config.get("default", "description") + "\n";
         } catch (const config::ConfigError&) {
           // A file without a readable description still runs.
         }
-        // Nothing after a file known to fail is printed: stop posting for it.
-        ControllerSession session(transport, settings, [&, i] {
-          if (stopping || first_failed.load() < i) throw JobDropped();
-        });
+        ControllerSession session(transport, settings, cancelled);
         session.run_elements_with(elements_on(pool, transport));
         session.log_requests_to(log);
         runs[i].result = session.run_query_file(files[i]);

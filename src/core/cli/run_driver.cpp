@@ -120,7 +120,7 @@ void walk_config_dir(FrontEnd& front_end, Transport& transport, const RunSetting
     std::string filepath = join_path(settings.config_dir, file);
     try {
       config::Reader config;
-      config.read_path(filepath);
+      config.read_path(filepath, [&] { front_end.check_interrupt(); });
       std::optional<std::string> description;
       try {
         description = config.get("default", "description") + "\n";

@@ -138,7 +138,7 @@ json::Document ControllerSession::run_query(const std::string& config_file, std:
                                           " levels deep: " + describe_chain(chain, config_file));
 
   config::Reader config;
-  config.read_path(config_file);
+  config.read_path(config_file, check_interrupt_);
   const CurrentFile running(file_, config_file);
   json::Document cid = login();
 

@@ -12,7 +12,9 @@ Reader::~Reader() = default;
 Reader::Reader(Reader&&) noexcept = default;
 Reader& Reader::operator=(Reader&&) noexcept = default;
 
-void Reader::read_path(const std::string& path) { read_text(read_file(path), path); }
+void Reader::read_path(const std::string& path, const std::function<void()>& check_interrupt) {
+  read_text(read_file(path, check_interrupt), path);
+}
 
 const Reader::Section* Reader::find_section(std::string_view name) const {
   auto it = section_index_.find(name);

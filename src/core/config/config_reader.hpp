@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -91,7 +92,7 @@ class Reader {
   void read_text(std::string_view utf8_text, std::string source);
   // Reads the file whole (OsError when it cannot be opened or read), then
   // read_text with the path as the source.
-  void read_path(const std::string& path);
+  void read_path(const std::string& path, const std::function<void()>& check_interrupt = {});
 
   // The value of `option` (folded) in `section` or "DEFAULT", %-expanded.
   std::string get(std::string_view section, std::string_view option) const;
