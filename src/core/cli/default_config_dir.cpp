@@ -6,14 +6,6 @@
 
 namespace quillon {
 
-std::string join_path(std::string_view dir, std::string_view name) {
-  if (!name.empty() && name.front() == '/') return std::string(name);
-  std::string path(dir);
-  if (!path.empty() && path.back() != '/') path += '/';
-  path += name;
-  return path;
-}
-
 std::string compose_default_config_dir(std::string_view own_file) {
   std::size_t slash = own_file.rfind('/');
   std::string_view dir = slash == std::string_view::npos ? std::string_view() : own_file.substr(0, slash + 1);

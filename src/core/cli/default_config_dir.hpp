@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/paths.hpp"
+
 namespace quillon {
 
 // os.path.dirname of `own_file` joined with "config", as the host composes them.
@@ -14,9 +16,5 @@ bool is_directory(const std::string& path);
 // The composed path when it names a directory; otherwise an Error of kind
 // default_config_dir_missing: "Default config directory not found: <path>".
 std::string default_config_dir(std::string_view own_file);
-
-// os.path.join of two parts: `name` when it is absolute, otherwise `dir`
-// and `name` with one "/" between them unless `dir` is empty or ends in "/".
-std::string join_path(std::string_view dir, std::string_view name);
 
 }  // namespace quillon

@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "base/errors.hpp"
-#include "cli/default_config_dir.hpp"
+#include "base/paths.hpp"
 #include "client/form_encode.hpp"
 #include "config/config_reader.hpp"
 #include "filter/json_filter.hpp"
