@@ -22,6 +22,13 @@ def start(front_end, args, **kwargs):
                             stderr=subprocess.PIPE, env=env, **kwargs)
 
 
+def wait_for_request(sim, action, timeout=30):
+    """Until the controller has received a request for `action`."""
+    deadline = time.monotonic() + timeout
+    while action not in sim.actions() and time.monotonic() < deadline:
+        time.sleep(0.05)
+
+
 def secret_args(sim, config_dir):
     sim.users["admin"] = SECRET
     return login_args(sim, password=SECRET, config_dir=config_dir)
@@ -70,9 +77,7 @@ def test_ctrl_c_stops_a_request_that_never_ends(sim, tmp_path, front_end):
     write_files(tmp_path, {"a.cfg": GATEWAYS})
     sim.script(mode="hang", action="list_gateways")
     process = start(front_end, secret_args(sim, tmp_path))
-    deadline = time.monotonic() + 30
-    while "list_gateways" not in sim.actions() and time.monotonic() < deadline:
-        time.sleep(0.05)
+    wait_for_request(sim, "list_gateways")
     time.sleep(0.3)
     sent = time.monotonic()
     process.send_signal(signal.SIGINT)
@@ -117,9 +122,7 @@ def test_native_keeps_an_ignored_sigint(sim, tmp_path):
     args = " ".join("'%s'" % a for a in [str(BUILD / "bin" / "quillon")] + secret_args(sim, tmp_path))
     process = subprocess.Popen(["sh", "-c", "trap '' INT; exec " + args], stdout=subprocess.PIPE,
                                stderr=subprocess.PIPE)
-    deadline = time.monotonic() + 30
-    while "list_gateways" not in sim.actions() and time.monotonic() < deadline:
-        time.sleep(0.05)
+    wait_for_request(sim, "list_gateways")
     process.send_signal(signal.SIGINT)
     time.sleep(0.5)
     assert process.poll() is None  # still running: the caller asked for SIGINT to be ignored
@@ -230,9 +233,7 @@ def test_ctrl_c_stops_a_wait_for_a_configuration_file_that_never_comes(sim, tmp_
     # A FIFO whose writer never writes: opening it blocks until Ctrl-C.
     os.mkfifo(tmp_path / "a.cfg")
     process = start(front_end, secret_args(sim, tmp_path))
-    deadline = time.monotonic() + 30
-    while "login" not in sim.actions() and time.monotonic() < deadline:
-        time.sleep(0.05)
+    wait_for_request(sim, "login")
     time.sleep(0.5)
     sent = time.monotonic()
     process.send_signal(signal.SIGINT)
