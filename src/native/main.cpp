@@ -11,19 +11,11 @@
 #include "base/errors.hpp"
 #include "cli/run_driver.hpp"
 #include "client/https_transport.hpp"
+#include "executable_path.hpp"
 #include "native_front_end.hpp"
 #include "text/unicode.hpp"
 
 namespace {
-
-// The executable's own path, links resolved, so that the configuration
-// directory installed beside it is found from wherever it is started.
-std::string own_path(const char* argv0) {
-  char buffer[PATH_MAX];
-  ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer);
-  if (n > 0) return std::string(buffer, static_cast<std::size_t>(n));
-  return argv0 != nullptr ? argv0 : "quillon";
-}
 
 std::string program_name(const char* argv0) {
   std::string path = quillon::unicode::escape_invalid_utf8(argv0 != nullptr ? argv0 : "quillon");
@@ -35,7 +27,7 @@ std::string program_name(const char* argv0) {
 int run(quillon::NativeFrontEnd& front_end, char** argv) {
   try {
     quillon::CurlTransport transport;
-    quillon::run_main(front_end, transport, program_name(argv[0]), own_path(argv[0]));
+    quillon::run_main(front_end, transport, program_name(argv[0]), quillon::executable_path(argv[0]));
     front_end.flush();
     return 0;
   } catch (const quillon::ExitRequest& request) {

@@ -12,27 +12,16 @@
 #include <cstring>
 #include <string>
 
+#include "executable_path.hpp"
 #include "package_layout.hpp"
 
 #ifndef QUILLON_PYTHON_DIR
 #error "QUILLON_PYTHON_DIR names the interpreter's library folder, e.g. python3.11"
 #endif
 
-namespace {
-
-// The command's own path, links resolved; argv[0] when /proc is unavailable.
-std::string own_path(const char* argv0) {
-  char buffer[PATH_MAX];
-  ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer);
-  if (n > 0) return std::string(buffer, static_cast<std::size_t>(n));
-  return argv0 != nullptr ? argv0 : "quillon";
-}
-
-}  // namespace
-
 int main(int, char** argv) {
   try {
-    const std::string self = own_path(argv[0]);
+    const std::string self = quillon::executable_path(argv[0]);
     const std::string program = quillon::find_package_program(self, QUILLON_PYTHON_DIR);
     if (program.empty()) {
       std::fprintf(stderr, "quillon: error: the native program is missing from the installed package (looked for %s)\n",
