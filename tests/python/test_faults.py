@@ -240,3 +240,15 @@ def test_ctrl_c_stops_a_wait_for_a_configuration_file_that_never_comes(sim, tmp_
     stdout, stderr = process.communicate(timeout=10)
     assert time.monotonic() - sent < 2
     assert_stopped_by_ctrl_c(front_end, process.returncode, stderr)
+
+
+def test_native_password_prompt_without_a_terminal_ends_its_line(sim, tmp_path):
+    # No controlling terminal (a new session): the password comes from standard
+    # input, and the prompt's line is ended, since nothing echoes the input.
+    write_files(tmp_path, {"a.cfg": GATEWAYS})
+    done = subprocess.run(command("native") + ["--controller_ip", sim.address, "--config_dir", str(tmp_path)],
+                          input=(sim.users["admin"] + "\n").encode(), capture_output=True, timeout=60,
+                          start_new_session=True)
+    assert done.returncode == 0, done.stderr
+    assert done.stderr == b"Warning: Password input may be echoed.\nEnter Norvane Controller Password: \n"
+    assert done.stdout.startswith(b"gateways\n")
