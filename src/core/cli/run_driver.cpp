@@ -75,6 +75,8 @@ void run_main(FrontEnd& front_end, Transport& transport, const std::string& prog
   }
   if (outcome.options.password) front_end.hide_argument(unicode::unescape_surrogates(*outcome.options.password));
   const RunSettings settings = resolve_settings(front_end, outcome.options, own_file);
+  // The front end made its transport before the options were known.
+  transport.configure(settings.transport);
   const RequestLog log(settings.verbose, [&](std::string_view line) { front_end.note(line); });
   // A refused login ends the run with status 1, wherever it happens.
   auto login_failed = [&] {
