@@ -371,6 +371,23 @@ def test_json_lines_hold_what_the_host_decodes_and_filters(long_lived_sim, probe
     assert text.stdout.decode() == "generated\n" + pprint.PrettyPrinter(width=200).pformat(expected) + "\n\n\n"
 
 
+@pytest.mark.parametrize("front_end", FRONT_ENDS)
+def test_json_keeps_prompts_and_refused_logins_off_standard_output(sim, tmp_path, front_end):
+    write_files(tmp_path, {"a.cfg": GATEWAYS})
+    sim.users["admin"] = SECRET
+    with tempfile.TemporaryFile() as typed:
+        typed.write(("%s\n%s\n" % (sim.address, SECRET)).encode())
+        typed.seek(0)
+        asked = _run_detached(front_end, ["--json", "--config_dir", str(tmp_path)], {}, stdin=typed)
+    assert asked.returncode == 0, asked.stderr
+    assert [json.loads(line)["file"] for line in asked.stdout.split(b"\n")[:-1]] == ["a.cfg"]
+    assert b"Enter Norvane Controller IP: " in asked.stderr and b"Enter Norvane Controller Password: " in asked.stderr
+    refused = run(front_end, login_args(sim, password="wrong", config_dir=tmp_path) + ["--json"])
+    assert (refused.returncode, refused.stderr) == (1, b"Login failed\n")
+    assert json.loads(refused.stdout) == {"file": None, "description": None,
+                                          "error": {"kind": "LoginFailed", "message": "Login failed"}}
+
+
 @pytest.mark.skipif(shutil.which("jq") is None, reason="needs jq")
 @pytest.mark.parametrize("jobs", JOBS)
 def test_jq_reads_the_json_lines_of_the_demo_run(sim, jobs):

@@ -38,8 +38,13 @@ RunSettings resolve_settings(FrontEnd& front_end, const CommandLineOptions& opti
   auto given = [](const std::optional<std::string>& value) { return value && !value->empty(); };
   auto typed = [](const std::string& value) { return unicode::unescape_surrogates(value); };
 
-  std::string controller_ip = given(options.controller_ip) ? typed(*options.controller_ip)
-                                                           : front_end.ask_line("Enter Norvane Controller IP: ");
+  auto ask_line = [&](std::string_view prompt) {
+    if (!options.json) return front_end.ask_line(prompt);
+    front_end.note(prompt);  // standard output holds JSON lines only
+    return front_end.ask_line("");
+  };
+  std::string controller_ip =
+      given(options.controller_ip) ? typed(*options.controller_ip) : ask_line("Enter Norvane Controller IP: ");
   std::string username = given(options.username) ? typed(*options.username) : "admin";
   std::string password;
   if (given(options.password)) {
