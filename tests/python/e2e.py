@@ -4,10 +4,14 @@ import subprocess
 import sys
 from pathlib import Path
 
+import pytest
+
 from conftest import BUILD, ROOT
 
 NATIVE = BUILD / "bin" / "quillon"
 FRONT_ENDS = ["native", "module"]
+# Every whole-run scenario holds one at a time and with workers: the output may not differ.
+JOBS = [pytest.param([], id="one-at-a-time"), pytest.param(["--jobs", "4"], id="jobs4")]
 
 
 def command(front_end):
@@ -44,3 +48,10 @@ def write_files(directory: Path, files: dict):
         path.parent.mkdir(parents=True, exist_ok=True)
         path.write_text(text)
     return directory
+
+
+def wire_log(sim, start=0):
+    """What reached the controller, with the (random) CIDs masked so that runs compare."""
+    return [(r["method"], r["path"], r["headers"].get("Content-Type"),
+             [(n, "CID" if n == "CID" and v in sim.cids else v) for n, v in r["fields"]])
+            for r in sim.requests[start:]]

@@ -1,9 +1,11 @@
 """Whole runs of both front ends against the simulated controller, checked
 byte for byte against the same run done by the host's own stack."""
+import os
+
 import pytest
 
 from conftest import SIM_USERS
-from e2e import FRONT_ENDS, login_args, run, run_reference, write_files
+from e2e import FRONT_ENDS, JOBS, login_args, run, run_reference, wire_log, write_files
 from conftest import ROOT
 
 DEFAULT_CONFIG = ROOT / "src" / "quillon" / "config"
@@ -27,25 +29,38 @@ EDGE_FILES = {
 }
 
 
+@pytest.mark.parametrize("jobs", JOBS)
 @pytest.mark.parametrize("front_end", FRONT_ENDS)
-def test_default_config_dir_matches_host(sim, front_end):
+def test_default_config_dir_matches_host(sim, front_end, jobs):
     expected = run_reference(sim.address, "admin", SIM_USERS["admin"], DEFAULT_CONFIG)
     assert expected.returncode == 0, expected.stderr
-    got = run(front_end, login_args(sim))  # no --config_dir: the directory beside the program
+    got = run(front_end, login_args(sim) + jobs)  # no --config_dir: the directory beside the program
     assert got.returncode == 0, got.stderr
     assert got.stdout == expected.stdout
     assert b"Software version" in got.stdout
 
 
+@pytest.mark.parametrize("jobs", JOBS)
 @pytest.mark.parametrize("front_end", FRONT_ENDS)
-def test_listing_descriptions_and_results_match_host(sim, tmp_path, front_end):
+def test_listing_descriptions_and_results_match_host(sim, tmp_path, front_end, jobs):
     write_files(tmp_path, EDGE_FILES)
     expected = run_reference(sim.address, "admin", SIM_USERS["admin"], tmp_path)
     assert expected.returncode == 0, expected.stderr
     logins_before = sim.logins
-    got = run(front_end, login_args(sim, config_dir=tmp_path))
+    reference_wire = wire_log(sim)
+    seen = len(sim.requests)
+    got = run(front_end, login_args(sim, config_dir=tmp_path) + jobs)
     assert got.returncode == 0, got.stderr
     assert got.stdout == expected.stdout
+    # The same requests as the host's stack sends: in the same order and each on a connection
+    # of its own when one at a time; with workers, the same set over a few kept connections.
+    assert (wire_log(sim, seen) if not jobs else sorted(wire_log(sim, seen), key=repr)) == (
+        reference_wire if not jobs else sorted(reference_wire, key=repr))
+    connections = {r["connection"] for r in sim.requests[seen:]}
+    if jobs:
+        assert len(connections) <= 1 + 4  # the login up front, then one per worker
+    else:
+        assert len(connections) == len(sim.requests) - seen
     out = got.stdout.decode()
     assert "skipped" not in out and "not visited" not in out
     assert "\nNone\n\n\n" in out or out.startswith("None\n")
@@ -54,49 +69,53 @@ def test_listing_descriptions_and_results_match_host(sim, tmp_path, front_end):
     assert sim.logins - logins_before == 1 + visited + 1
 
 
+@pytest.mark.parametrize("jobs", JOBS)
 @pytest.mark.parametrize("front_end", FRONT_ENDS)
-def test_empty_directory_logs_in_and_prints_nothing(sim, tmp_path, front_end):
-    got = run(front_end, login_args(sim, config_dir=tmp_path))
+def test_empty_directory_logs_in_and_prints_nothing(sim, tmp_path, front_end, jobs):
+    got = run(front_end, login_args(sim, config_dir=tmp_path) + jobs)
     assert (got.returncode, got.stdout) == (0, b"")
     assert sim.actions() == ["login"]
 
 
+@pytest.mark.parametrize("jobs", JOBS)
 @pytest.mark.parametrize("front_end", FRONT_ENDS)
-def test_an_error_ends_the_run_after_earlier_output(sim, tmp_path, front_end):
+def test_an_error_ends_the_run_after_earlier_output(sim, tmp_path, front_end, jobs):
     # Two files; whichever the directory lists first, a broken file stops the run
     # and what was printed before it stays printed.
     write_files(tmp_path, {"good.cfg": EDGE_FILES["a.cfg"], "broken.cfg": "no section header\n"})
-    got = run(front_end, login_args(sim, config_dir=tmp_path))
+    got = run(front_end, login_args(sim, config_dir=tmp_path) + jobs)
     assert got.returncode == 1
     assert b"broken.cfg" in got.stderr
-    import os
     if os.listdir(tmp_path).index("good.cfg") == 0:
         assert got.stdout.startswith(b"listed gateways\n[")
     else:
         assert got.stdout == b""
 
 
+@pytest.mark.parametrize("jobs", JOBS)
 @pytest.mark.parametrize("front_end", FRONT_ENDS)
-def test_refused_login_prints_login_failed_and_fails(sim, tmp_path, front_end):
+def test_refused_login_prints_login_failed_and_fails(sim, tmp_path, front_end, jobs):
     write_files(tmp_path, {"a.cfg": EDGE_FILES["a.cfg"]})
-    got = run(front_end, login_args(sim, password="wrong", config_dir=tmp_path))
+    got = run(front_end, login_args(sim, password="wrong", config_dir=tmp_path) + jobs)
     assert (got.returncode, got.stdout) == (1, b"Login failed\n")
     assert sim.actions() == ["login"]
 
 
+@pytest.mark.parametrize("jobs", JOBS)
 @pytest.mark.parametrize("front_end", FRONT_ENDS)
-def test_login_refused_inside_the_walk_keeps_earlier_output(sim, tmp_path, front_end):
+def test_login_refused_inside_the_walk_keeps_earlier_output(sim, tmp_path, front_end, jobs):
     write_files(tmp_path, {"a.cfg": EDGE_FILES["a.cfg"]})
     sim.script({"return": True, "CID": "up-front"}, action="login")
     sim.script({"return": False}, action="login")
-    got = run(front_end, login_args(sim, config_dir=tmp_path))
+    got = run(front_end, login_args(sim, config_dir=tmp_path) + jobs)
     assert (got.returncode, got.stdout) == (1, b"listed gateways\nLogin failed\n")
 
 
+@pytest.mark.parametrize("jobs", JOBS)
 @pytest.mark.parametrize("front_end", FRONT_ENDS)
-def test_prompts_for_address_and_missing_default_dir(sim, tmp_path, front_end):
+def test_prompts_for_address_and_missing_default_dir(sim, tmp_path, front_end, jobs):
     write_files(tmp_path, {"a.cfg": EDGE_FILES["a.cfg"]})
-    got = run(front_end, ["--password", SIM_USERS["admin"], "--config_dir", str(tmp_path)], stdin=sim.address + "\n")
+    got = run(front_end, ["--password", SIM_USERS["admin"], "--config_dir", str(tmp_path)] + jobs, stdin=sim.address + "\n")
     assert got.returncode == 0, got.stderr
     assert got.stdout.startswith(b"Enter Norvane Controller IP: listed gateways\n")
 
@@ -111,3 +130,30 @@ def test_usage_errors_and_help(front_end):
     prog = b"quillon" if front_end == "native" else b"python -m quillon"
     assert got.stdout.startswith(b"usage: " + prog + b" [-h]")
     assert run(front_end, ["--bogus"]).stderr.startswith(b"usage: " + prog + b" [-h]")
+
+
+GATEWAY_FILE = EDGE_FILES["a.cfg"]
+MIDDLE_FAULTS = {
+    "unreadable": "no section header\n",
+    "not-json": GATEWAY_FILE.replace("list_gateways", "broken"),
+    "filter-key": GATEWAY_FILE.replace("gw_name", "no_such_key"),
+    "missing-reference": "[default]\ndescription = compound\n[norvane]\naction = show_gateway\n"
+                         "gw_name = output(nowhere.list)\n",
+}
+
+
+@pytest.mark.parametrize("fault", MIDDLE_FAULTS)
+@pytest.mark.parametrize("front_end", FRONT_ENDS)
+def test_a_failing_file_in_the_middle_ends_the_run_in_the_same_place_with_jobs(sim, tmp_path, front_end, fault):
+    # Five files; the one the directory lists third fails, the two after it must not show.
+    write_files(tmp_path, {"f%d.cfg" % i: GATEWAY_FILE.replace("listed", "file %d:" % i) for i in range(5)})
+    write_files(tmp_path, {os.listdir(tmp_path)[2]: MIDDLE_FAULTS[fault]})
+    sim.script(b"<html>500 Internal Server Error</html>", status=500, content_type="text/html", action="broken",
+               count=10)
+    expected = run_reference(sim.address, "admin", SIM_USERS["admin"], tmp_path)
+    assert expected.returncode == 1 and expected.stdout.count(b"gateways\n") == 2 + (fault in ("not-json", "filter-key"))
+    one_at_a_time = run(front_end, login_args(sim, config_dir=tmp_path))
+    assert (one_at_a_time.returncode, one_at_a_time.stdout) == (1, expected.stdout)
+    for jobs in (["--jobs", "4"], ["-j1"], ["-j", "8"]):
+        got = run(front_end, login_args(sim, config_dir=tmp_path) + jobs)
+        assert (got.returncode, got.stdout, got.stderr) == (1, expected.stdout, one_at_a_time.stderr), jobs

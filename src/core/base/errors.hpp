@@ -34,6 +34,13 @@ class Error : public std::runtime_error {
   ErrorKind kind_;
 };
 
+// A request that hit --max-time or --connect-timeout; the session adds the
+// file it was made for.
+class TimeLimitError : public Error {
+ public:
+  explicit TimeLimitError(std::string message) : Error(ErrorKind::transport, std::move(message)) {}
+};
+
 // A file system failure: errno and the path it concerns.
 class OsError : public Error {
  public:

@@ -38,8 +38,13 @@ RunSettings resolve_settings(FrontEnd& front_end, const CommandLineOptions& opti
   auto given = [](const std::optional<std::string>& value) { return value && !value->empty(); };
   auto typed = [](const std::string& value) { return unicode::unescape_surrogates(value); };
 
-  std::string controller_ip = given(options.controller_ip) ? typed(*options.controller_ip)
-                                                           : front_end.ask_line("Enter Norvane Controller IP: ");
+  auto ask_line = [&](std::string_view prompt) {
+    if (!options.json) return front_end.ask_line(prompt);
+    front_end.note(prompt);  // standard output holds JSON lines only
+    return front_end.ask_line("");
+  };
+  std::string controller_ip =
+      given(options.controller_ip) ? typed(*options.controller_ip) : ask_line("Enter Norvane Controller IP: ");
   std::string username = given(options.username) ? typed(*options.username) : "admin";
   std::string password;
   if (given(options.password)) {
@@ -75,6 +80,8 @@ void run_main(FrontEnd& front_end, Transport& transport, const std::string& prog
   }
   if (outcome.options.password) front_end.hide_argument(unicode::unescape_surrogates(*outcome.options.password));
   const RunSettings settings = resolve_settings(front_end, outcome.options, own_file);
+  // The front end made its transport before the options were known.
+  transport.configure(settings.transport);
   const RequestLog log(settings.verbose, [&](std::string_view line) { front_end.note(line); });
   // A refused login ends the run with status 1, wherever it happens.
   auto login_failed = [&] {

@@ -79,9 +79,14 @@ std::string describe_chain(const auto& chain, const std::string& again) {
 
 std::string ControllerSession::post(Transport& transport, std::span<const FormField> form) {
   std::string body = encode_form(form);
-  if (!log_) return transport.post(settings_.api_url, body, check_interrupt_).body;
-  RequestLog::Post trace(*log_, file_, form);
-  return transport.post(settings_.api_url, body, check_interrupt_, &trace).body;
+  try {
+    if (!log_) return transport.post(settings_.api_url, body, check_interrupt_).body;
+    RequestLog::Post trace(*log_, file_, form);
+    return transport.post(settings_.api_url, body, check_interrupt_, &trace).body;
+  } catch (const TimeLimitError& e) {
+    // Which file was too slow, so that an operator knows where to look.
+    throw TimeLimitError(std::string(e.what()) + (file_.empty() ? " (logging in)" : " (running " + file_ + ")"));
+  }
 }
 
 json::Value ControllerSession::query(Transport& transport, const std::vector<FormField>& form,

@@ -8,6 +8,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <system_error>
@@ -76,6 +77,22 @@ size_t write_body(char* data, size_t size, size_t count, void* user) {
     sink->failure = std::current_exception();
     return 0;  // aborts the transfer; the failure is rethrown afterwards
   }
+  return n;
+}
+
+// A request body that can be read once only. On a kept connection that dies
+// before an answer, libcurl sends the request again on a new one, and only a
+// body it cannot rewind stops that: the query may already have reached the
+// controller and changed something there.
+struct OneWayBody {
+  std::string_view rest;
+};
+
+size_t read_body(char* buffer, size_t size, size_t count, void* user) {
+  auto* body = static_cast<OneWayBody*>(user);
+  const size_t n = std::min(size * count, body->rest.size());
+  std::memcpy(buffer, body->rest.data(), n);
+  body->rest.remove_prefix(n);
   return n;
 }
 
@@ -180,8 +197,9 @@ struct Outcome {
   long long retry_after = -1;  // seconds the server asked to wait; -1: no hint
   bool failed = false;
   bool repeatable = false;
-  std::string reason;   // short, for the retry note
-  std::string message;  // the whole error
+  bool time_limit = false;  // --max-time or --connect-timeout was hit
+  std::string reason;       // short, for the retry note
+  std::string message;      // the whole error
 };
 
 class Exchanger {
@@ -201,9 +219,15 @@ class Exchanger {
     Sink sink(h);
     char reason[CURL_ERROR_SIZE] = {0};
     set(h, CURLOPT_URL, request.target.c_str());
+    OneWayBody one_way{form_body};
     if (request.post) {
       set(h, CURLOPT_POST, 1L);
-      set(h, CURLOPT_POSTFIELDS, form_body.data());
+      if (options_.reuse_connections) {
+        set(h, CURLOPT_READFUNCTION, &read_body);
+        set(h, CURLOPT_READDATA, &one_way);
+      } else {
+        set(h, CURLOPT_POSTFIELDS, form_body.data());
+      }
       set(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(form_body.size()));
       set(h, CURLOPT_HTTPHEADER, headers.get());
     } else {
@@ -293,6 +317,7 @@ class Exchanger {
         // While connecting, whichever limit was the nearer one hit.
         const bool connect_limit =
             !connected && options_.connect_timeout && (!budget || *options_.connect_timeout <= *budget);
+        out.time_limit = true;
         const std::string limit = connect_limit ? "--connect-timeout " + seconds_text(*options_.connect_timeout)
                                                 : "--max-time " + seconds_text(options_.max_time.value_or(0));
         if (connected) {
@@ -306,6 +331,11 @@ class Exchanger {
       }
       case CURLE_PEER_FAILED_VERIFICATION:
         out.message = "the certificate of " + host_and_port(request.target) + " was not accepted: " + detail;
+        return;
+      case CURLE_SEND_FAIL_REWIND:  // see OneWayBody
+        out.message = "No answer from " + request.url +
+                      ": the connection closed after the request was sent; not sent again, as it may have reached "
+                      "the controller";
         return;
       case CURLE_SSL_CACERT_BADFILE:
         out.message =
@@ -365,6 +395,11 @@ CurlTransport::~CurlTransport() = default;
 CurlTransport::CurlTransport(CurlTransport&&) noexcept = default;
 CurlTransport& CurlTransport::operator=(CurlTransport&&) noexcept = default;
 
+void CurlTransport::configure(const TransportOptions& options) {
+  options_ = options;
+  kept_.reset();  // a kept connection was made under the old options
+}
+
 Response CurlTransport::post(const std::string& url, const std::string& form_body,
                              const std::function<void()>& check_interrupt, RequestObserver* observer) {
   using Clock = std::chrono::steady_clock;
@@ -401,7 +436,10 @@ Response CurlTransport::post(const std::string& url, const std::string& form_bod
     std::string retry_reason;
     double delay = options_.retry_delay;
     if (out.failed) {
-      if (!out.repeatable || attempt >= options_.retries) throw Error(ErrorKind::transport, out.message);
+      if (!out.repeatable || attempt >= options_.retries) {
+        if (out.time_limit) throw TimeLimitError(out.message);
+        throw Error(ErrorKind::transport, out.message);
+      }
       retry_reason = out.reason;
     } else if (is_redirect(out.status) && !out.location.empty()) {
       if (redirects == max_redirects)

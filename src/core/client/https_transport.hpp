@@ -60,6 +60,9 @@ class Transport {
   // caller unchanged. `observer` may be null.
   virtual Response post(const std::string& url, const std::string& form_body,
                         const std::function<void()>& check_interrupt, RequestObserver* observer = nullptr) = 0;
+  // The run's options, known only once the command line is resolved; given
+  // before the first post. Transports without options ignore them.
+  virtual void configure(const TransportOptions& /*options*/) {}
 };
 
 // Not safe to share between threads: with reuse_connections it holds one
@@ -73,6 +76,7 @@ class CurlTransport : public Transport {
 
   Response post(const std::string& url, const std::string& form_body, const std::function<void()>& check_interrupt,
                 RequestObserver* observer = nullptr) override;
+  void configure(const TransportOptions& options) override;
 
   const TransportOptions& options() const { return options_; }
 

@@ -42,6 +42,7 @@ class HostTransport : public Transport {
   explicit HostTransport(TransportOptions options = {}) : curl_(std::move(options)) {}
   Response post(const std::string& url, const std::string& form_body, const std::function<void()>& check_interrupt,
                 RequestObserver* observer = nullptr) override;
+  void configure(const TransportOptions& options) override { curl_.configure(options); }
 
  private:
   CurlTransport curl_;
