@@ -256,12 +256,28 @@ TEST(JsonDecode, TextsEndAtTheirQuoteWhereverEscapesSit) {
   }
 }
 
-TEST(JsonDecode, ErrorsCarryTheBytePosition) {
-  try {
-    decode("\xEF\xBB\xBF[1, 2, x]");
-    FAIL();
-  } catch (const JsonDecodeError& e) {
-    EXPECT_EQ(e.position(), 10u) << e.what();
+// Positions as the host gives them: in characters of the text after the
+// byte-order mark, with the line and column it counts.
+TEST(JsonDecode, ErrorsCarryTheHostsPosition) {
+  struct Case {
+    std::string body, message;
+    std::size_t position;
+  };
+  const std::vector<Case> cases = {
+      {"\xEF\xBB\xBF[1, 2, x]", "Expecting value: line 1 column 8 (char 7)", 7},
+      {"[\"\xC3\xA9\",\n \"\xF0\x9F\x98\x80\" x]", "Expecting ',' delimiter: line 2 column 6 (char 11)", 11},
+      {"{\"a\": 1}\n\n  ]", "Extra data: line 3 column 3 (char 12)", 12},
+  };
+  for (const Case& c : cases) {
+    try {
+      decode(c.body);
+      ADD_FAILURE() << c.body;
+    } catch (const JsonDecodeError& e) {
+      EXPECT_EQ(e.what(), c.message);
+      EXPECT_EQ(e.position(), c.position);
+      ASSERT_TRUE(e.document());
+      EXPECT_EQ(*e.document(), c.body.substr(c.body.starts_with("\xEF\xBB\xBF") ? 3 : 0));
+    }
   }
 }
 
