@@ -214,6 +214,22 @@ TEST(JsonDecode, LargeObjectsKeepFirstPositionAndLastValue) {
   EXPECT_EQ(doc.root.members()[300].key, "last");
 }
 
+// Keys longer than the decoder's padding, plain and escaped, repeated, and
+// last in the answer so that they end right at its end.
+TEST(JsonDecode, LongKeysOfEveryLengthAroundThePadding) {
+  for (std::size_t length = 56; length <= 2 * padding_bytes + 8; ++length) {
+    const std::string key(length, 'k');
+    const std::string escaped = "\\u006b" + key.substr(1);  // the same key, its first letter escaped
+    const std::string other = key.substr(1) + "\xC3\xA9";
+    const std::string other_rendered = key.substr(1) + "\\xc3\\xa9";
+    const std::string body = "{\"" + key + "\":1,\"" + other + "\":2,\"" + escaped + "\":3}";
+    EXPECT_EQ(rendered(body), "{\"" + key + "\":3,\"" + other_rendered + "\":2}") << length;
+    EXPECT_EQ(rendered("[{\"" + other + "\":[]},{\"" + key + "\":{}}]"),
+              "[{\"" + other_rendered + "\":[]},{\"" + key + "\":{}}]")
+        << length;
+  }
+}
+
 TEST(JsonDecode, ValuesOutliveTheCallersBuffer) {
   // Plain texts, keys and big integers point into the decoded body itself:
   // the document must keep it, whatever the caller does with its buffer.

@@ -1,5 +1,7 @@
 """Whole runs of both front ends against the simulated controller, checked
 byte for byte against the same run done by the host's own stack."""
+import os
+
 import pytest
 
 from conftest import SIM_USERS
@@ -111,3 +113,22 @@ def test_usage_errors_and_help(front_end):
     prog = b"quillon" if front_end == "native" else b"python -m quillon"
     assert got.stdout.startswith(b"usage: " + prog + b" [-h]")
     assert run(front_end, ["--bogus"]).stderr.startswith(b"usage: " + prog + b" [-h]")
+
+
+@pytest.mark.parametrize("front_end", FRONT_ENDS)
+@pytest.mark.parametrize("kind", ["FileNotFoundError", "NotADirectoryError"])
+def test_a_config_dir_that_cannot_be_listed(sim, tmp_path, front_end, kind):
+    # Logged in first, as the host's run does; then the host's error for the directory.
+    config_dir = tmp_path / "missing"
+    if kind == "NotADirectoryError":
+        write_files(tmp_path, {"missing": EDGE_FILES["a.cfg"]})
+    got = run(front_end, login_args(sim, config_dir=config_dir))
+    assert (got.returncode, got.stdout) == (1, b""), got.stderr
+    assert sim.actions() == ["login"]
+    line = got.stderr.decode().splitlines()[-1]
+    errno = 2 if kind == "FileNotFoundError" else 20
+    message = "[Errno %d] %s: '%s'" % (errno, os.strerror(errno), config_dir)
+    if front_end == "native":
+        assert line == "quillon: error: %s: %s" % (kind, message)
+    else:
+        assert line == "%s: %s" % (kind, message)
