@@ -9,6 +9,7 @@
 #include <string>
 
 #include "base/errors.hpp"
+#include "cli/file_report.hpp"
 #include "cli/run_driver.hpp"
 #include "client/https_transport.hpp"
 #include "executable_path.hpp"
@@ -35,7 +36,7 @@ int run(quillon::NativeFrontEnd& front_end, char** argv) {
     return request.status;
   } catch (const quillon::Error& error) {
     if (error.kind() == quillon::ErrorKind::interrupted) return quillon::report_interrupt(front_end);
-    front_end.report_error(error.what());
+    front_end.report_error(quillon::describe_for_operator(error));
     return 1;
   } catch (const std::exception& error) {
     front_end.report_error(error.what());

@@ -1,5 +1,8 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <optional>
@@ -218,10 +221,26 @@ TEST(CommandLine, DefaultWidthReadsColumns) {
   const std::string saved_value = saved ? saved : "";
   setenv("COLUMNS", " 1_00 ", 1);
   EXPECT_EQ(quillon::default_help_width(), 98);
-  setenv("COLUMNS", "-4", 1);  // not positive: the terminal or 80 decides
-  const int fallback = quillon::default_help_width();
-  setenv("COLUMNS", "junk", 1);
-  EXPECT_EQ(quillon::default_help_width(), fallback);
+  // Not a positive number: the terminal on standard output decides, and
+  // without one 80 columns. Standard output is made a non-terminal here so
+  // the fallback is known whatever runs the tests.
+  std::fflush(stdout);
+  const int kept_stdout = ::dup(STDOUT_FILENO);
+  const int null_device = ::open("/dev/null", O_WRONLY);
+  ASSERT_GE(kept_stdout, 0);
+  ASSERT_GE(null_device, 0);
+  ::dup2(null_device, STDOUT_FILENO);
+  std::vector<int> widths;
+  for (const char* columns : {"-4", "0", "junk", ""}) {
+    setenv("COLUMNS", columns, 1);
+    widths.push_back(quillon::default_help_width());
+  }
+  unsetenv("COLUMNS");
+  widths.push_back(quillon::default_help_width());
+  ::dup2(kept_stdout, STDOUT_FILENO);
+  ::close(kept_stdout);
+  ::close(null_device);
+  EXPECT_EQ(widths, std::vector<int>(5, 78));
   if (saved)
     setenv("COLUMNS", saved_value.c_str(), 1);
   else

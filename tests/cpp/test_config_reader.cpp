@@ -9,6 +9,7 @@
 #include <random>
 
 #include "config/config_reader.hpp"
+#include "fakes.hpp"
 #include "text/unicode.hpp"
 
 using namespace quillon;
@@ -107,9 +108,10 @@ TEST(ConfigReaderHostile, BinaryGarbageNeverCrashes) {
   }
 }
 
+// Scratch directories of their own, so concurrent runs do not collide.
 TEST(ConfigReaderFiles, UnopenableFilesAreOsErrors) {
-  auto dir = std::filesystem::temp_directory_path() / "quillon_config_reader_test";
-  std::filesystem::create_directories(dir);
+  fakes::ScratchDir scratch;
+  const std::filesystem::path dir = scratch.path();
   struct Case {
     std::string path;
     int error;
@@ -124,13 +126,12 @@ TEST(ConfigReaderFiles, UnopenableFilesAreOsErrors) {
       EXPECT_EQ(e.path(), c.path);
     }
   }
-  std::filesystem::remove_all(dir);
 }
 
 TEST(ConfigReaderFiles, DecodeErrorNamesFileAndAbsolutePosition) {
-  auto path = (std::filesystem::temp_directory_path() / "quillon_bad_utf8.cfg").string();
+  fakes::ScratchDir scratch;
   std::string data = "[s]\nk = " + std::string(100000, 'a') + "\xe2\x82" + "b\n";
-  std::ofstream(path, std::ios::binary) << data;
+  const std::string path = scratch.write("bad_utf8.cfg", data);
   Reader r;
   try {
     r.read_path(path);
@@ -142,7 +143,6 @@ TEST(ConfigReaderFiles, DecodeErrorNamesFileAndAbsolutePosition) {
     EXPECT_NE(std::string(e.what()).find(path), std::string::npos);
     EXPECT_NE(std::string(e.what()).find("100008"), std::string::npos);
   }
-  std::remove(path.c_str());
 }
 
 TEST(ConfigReaderErrors, ReadingAndLookupErrorsAreDistinct) {

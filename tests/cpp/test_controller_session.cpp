@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 
+#include "cli/file_report.hpp"
 #include "cli/parallel_walk.hpp"
 #include "cli/run_driver.hpp"
 #include "client/controller_session.hpp"
@@ -136,6 +138,7 @@ TEST(ControllerSession, ACompoundQueryThatLeadsBackStopsBeforeLoggingInAgain) {
   } catch (const Error& e) {
     EXPECT_EQ(e.kind(), ErrorKind::recursion);
     EXPECT_NE(std::string(e.what()).find("refer back"), std::string::npos) << e.what();
+    EXPECT_EQ(e.files(), (std::vector<std::string>{"a.cfg", "b.list", "a.cfg"}));  // as the operator follows it
   }
   EXPECT_EQ(transport.logins, 2);  // a and b; not a again
   EXPECT_EQ(transport.posted.size(), 2u);
@@ -182,6 +185,9 @@ TEST(RunDriver, AFailingFileLeavesEverythingBeforeItPrinted) {
     FAIL();
   } catch (const Error& e) {
     EXPECT_EQ(e.kind(), ErrorKind::key);
+    EXPECT_EQ(describe_for_operator(e), std::string(two_first ? "one" : "two") +
+                                            ".cfg: filters \"results, missing\": step \"missing\": KeyError: no key "
+                                            "'missing' in a result");
   }
   std::string first = two_first ? "second" : "first", second = two_first ? "first" : "second";
   EXPECT_EQ(front_end.out, first + "\n[1, 2]\n\n\n" + second + "\n");
@@ -218,12 +224,15 @@ namespace {
 // A directory of simple and compound queries, one of which may fail.
 struct ParallelCase {
   ScratchDir dir;
-  explicit ParallelCase(int files, int failing = -1) {
+  // `unreadable`: that file is a directory, which fails before its query runs.
+  explicit ParallelCase(int files, int failing = -1, int unreadable = -1) {
     dir.write("names.list", "[default]\nfilters = results, name\n[norvane]\naction = names\n");
+    if (unreadable >= 0) std::filesystem::create_directory(dir.path() + "/f" + std::to_string(unreadable) + ".cfg");
     for (int i = 0; i < files; ++i) {
       std::string n = std::to_string(i);
       std::string filters = i == failing ? "results, missing" : "results";
       std::string compound = i % 3 == 0 ? "item = output(names.list)\n" : "";
+      if (i == unreadable) continue;
       dir.write("f" + n + ".cfg", "[default]\ndescription = file " + n + "\nfilters = " + filters +
                                       "\n[norvane]\naction = q" + n + "\n" + compound);
     }
@@ -232,7 +241,7 @@ struct ParallelCase {
     if (form.field("action") == "names") return R"({"results": [{"name": "x"}, {"name": "y"}, {"name": "z"}]})";
     return R"({"results": [{"a": ")" + form.field("action") + form.field("item") + R"("}]})";
   }
-  // The output and the error kind of a run, one at a time or with `jobs` workers.
+  // The output and the error line of a run, one at a time or with `jobs` workers.
   std::pair<std::string, std::string> run(unsigned jobs) const {
     RunSettings settings = settings_for(dir);
     settings.jobs = jobs;
@@ -251,7 +260,7 @@ struct ParallelCase {
         });
       }
     } catch (const Error& e) {
-      error = e.what();
+      error = describe_for_operator(e);
     }
     return {front_end.out, error};
   }
@@ -264,11 +273,27 @@ TEST(ParallelWalk, PrintsExactlyWhatTheSequentialWalkPrints) {
   for (unsigned jobs : {1u, 3u, 8u}) EXPECT_EQ(files.run(jobs), sequential) << jobs;
 }
 
+// The same output and the same error line, naming the same file, whether the
+// failure is a file's own query, a compound query's elements (run on other
+// workers) or a file that cannot be read.
 TEST(ParallelWalk, EndsAtTheFirstFailingFileInDirectoryOrder) {
-  ParallelCase files(10, /*failing=*/5);
-  auto sequential = files.run(0);
-  EXPECT_NE(sequential.second, "");
-  for (unsigned jobs : {2u, 8u}) EXPECT_EQ(files.run(jobs), sequential) << jobs;
+  struct Case {
+    int failing, unreadable;
+    std::string error;
+  };
+  const std::string missing =
+      ": filters \"results, missing\": step \"missing\": KeyError: no key 'missing' in a result";
+  const std::vector<Case> cases = {
+      {5, -1, "f5.cfg" + missing},
+      {6, -1, "f6.cfg" + missing},
+      {-1, 4, "f4.cfg: IsADirectoryError: [Errno 21] Is a directory: '"},
+  };
+  for (const Case& c : cases) {
+    ParallelCase files(10, c.failing, c.unreadable);
+    auto sequential = files.run(0);
+    EXPECT_EQ(sequential.second.substr(0, c.error.size()), c.error);
+    for (unsigned jobs : {2u, 8u}) EXPECT_EQ(files.run(jobs), sequential) << jobs;
+  }
 }
 
 }  // namespace

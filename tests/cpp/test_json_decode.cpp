@@ -214,6 +214,22 @@ TEST(JsonDecode, LargeObjectsKeepFirstPositionAndLastValue) {
   EXPECT_EQ(doc.root.members()[300].key, "last");
 }
 
+// Keys longer than the decoder's padding, plain and escaped, repeated, and
+// last in the answer so that they end right at its end.
+TEST(JsonDecode, LongKeysOfEveryLengthAroundThePadding) {
+  for (std::size_t length = 56; length <= 2 * padding_bytes + 8; ++length) {
+    const std::string key(length, 'k');
+    const std::string escaped = "\\u006b" + key.substr(1);  // the same key, its first letter escaped
+    const std::string other = key.substr(1) + "\xC3\xA9";
+    const std::string other_rendered = key.substr(1) + "\\xc3\\xa9";
+    const std::string body = "{\"" + key + "\":1,\"" + other + "\":2,\"" + escaped + "\":3}";
+    EXPECT_EQ(rendered(body), "{\"" + key + "\":3,\"" + other_rendered + "\":2}") << length;
+    EXPECT_EQ(rendered("[{\"" + other + "\":[]},{\"" + key + "\":{}}]"),
+              "[{\"" + other_rendered + "\":[]},{\"" + key + "\":{}}]")
+        << length;
+  }
+}
+
 TEST(JsonDecode, ValuesOutliveTheCallersBuffer) {
   // Plain texts, keys and big integers point into the decoded body itself:
   // the document must keep it, whatever the caller does with its buffer.
@@ -256,12 +272,28 @@ TEST(JsonDecode, TextsEndAtTheirQuoteWhereverEscapesSit) {
   }
 }
 
-TEST(JsonDecode, ErrorsCarryTheBytePosition) {
-  try {
-    decode("\xEF\xBB\xBF[1, 2, x]");
-    FAIL();
-  } catch (const JsonDecodeError& e) {
-    EXPECT_EQ(e.position(), 10u) << e.what();
+// Positions as the host gives them: in characters of the text after the
+// byte-order mark, with the line and column it counts.
+TEST(JsonDecode, ErrorsCarryTheHostsPosition) {
+  struct Case {
+    std::string body, message;
+    std::size_t position;
+  };
+  const std::vector<Case> cases = {
+      {"\xEF\xBB\xBF[1, 2, x]", "Expecting value: line 1 column 8 (char 7)", 7},
+      {"[\"\xC3\xA9\",\n \"\xF0\x9F\x98\x80\" x]", "Expecting ',' delimiter: line 2 column 6 (char 11)", 11},
+      {"{\"a\": 1}\n\n  ]", "Extra data: line 3 column 3 (char 12)", 12},
+  };
+  for (const Case& c : cases) {
+    try {
+      decode(c.body);
+      ADD_FAILURE() << c.body;
+    } catch (const JsonDecodeError& e) {
+      EXPECT_EQ(e.what(), c.message);
+      EXPECT_EQ(e.position(), c.position);
+      ASSERT_TRUE(e.document());
+      EXPECT_EQ(*e.document(), c.body.substr(c.body.starts_with("\xEF\xBB\xBF") ? 3 : 0));
+    }
   }
 }
 

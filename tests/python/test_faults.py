@@ -256,3 +256,66 @@ def test_native_password_prompt_without_a_terminal_ends_its_line(sim, tmp_path):
     assert done.returncode == 0, done.stderr
     assert done.stderr == b"Warning: Password input may be echoed.\nEnter Norvane Controller Password: \n"
     assert done.stdout.startswith(b"gateways\n")
+
+
+NAMES = "[default]\nfilters = results, gw_name\n[norvane]\naction = list_gateways\n"
+DETAILS = "[default]\nfilters = results\n[norvane]\naction = show_gateway\ngw_name = output(names.list)\n"
+
+# Each failure names the file (a compound query's chain), what was being done
+# and the host's kind of error: on one line natively, as the exception's note
+# in the module, whose exception itself stays the host's.
+WHERE_CASES = {
+    "missing-key": (
+        {"gateways.cfg": GATEWAYS.replace("gw_name", "vpc_id")}, {"body": {"return": True, "results": [{"gw_name": "a"}]}},
+        'gateways.cfg: filters "results, vpc_id": step "vpc_id": KeyError: no key \'vpc_id\' in a result',
+        "KeyError: 'vpc_id'", 'gateways.cfg: filters "results, vpc_id": step "vpc_id"'),
+    "text-indexed": (
+        {"gateways.cfg": GATEWAYS.replace("results, gw_name", "results, gw_name, x")}, {},
+        'gateways.cfg: filters "results, gw_name, x": step "x": TypeError: cannot look up \'x\' in a result that is '
+        "a text",
+        "TypeError: string indices must be integers, not 'str'", 'gateways.cfg: filters "results, gw_name, x": step "x"'),
+    "not-json": (
+        {"gateways.cfg": GATEWAYS}, {"body": b"<html>bad gateway</html>", "status": 502, "content_type": "text/html"},
+        "gateways.cfg: the answer of {url} (HTTP 502) is not JSON: Expecting value: line 1 column 1 (char 0)",
+        ".JSONDecodeError: Expecting value: line 1 column 1 (char 0)",
+        "gateways.cfg: the answer of {url} (HTTP 502) is not JSON"),
+    "compound-chain": (
+        {"details.cfg": DETAILS, "names.list": "no header\n"}, {},
+        "details.cfg \u2192 names.list: MissingSectionHeaderError: File contains no section headers.",
+        "configparser.MissingSectionHeaderError: File contains no section headers.", "details.cfg \u2192 names.list"),
+    "compound-element": (
+        {"details.cfg": DETAILS.replace("results\n", "results, uptime\n"), "names.list": NAMES}, {},
+        'details.cfg: filters "results, uptime": step "uptime": KeyError: no key \'uptime\' in a result',
+        "KeyError: 'uptime'", 'details.cfg: filters "results, uptime": step "uptime"'),
+    "unreadable-file": (
+        {"a.cfg": "no header\n"}, {},
+        "a.cfg: MissingSectionHeaderError: File contains no section headers.",
+        "configparser.MissingSectionHeaderError: File contains no section headers.", "a.cfg"),
+}
+
+
+@pytest.mark.parametrize("front_end", FRONT_ENDS)
+@pytest.mark.parametrize("case", WHERE_CASES)
+def test_errors_say_where(sim, tmp_path, front_end, case):
+    files, answer, native_line, host_error, note = WHERE_CASES[case]
+    write_files(tmp_path, files)
+    if answer:
+        sim.script(action="list_gateways", **answer)
+    if case == "compound-element":
+        sim.script({"return": True, "results": [{"gw_name": "gw-a"}, {"gw_name": "gw-b"}]}, action="list_gateways")
+        sim.script({"return": True, "results": {"uptime": 5}}, action="show_gateway")
+        sim.script({"return": True, "results": [{"speed": 1}]}, action="show_gateway")
+    done = subprocess.run(command(front_end) + secret_args(sim, tmp_path), capture_output=True, timeout=60,
+                          env=dict(os.environ, PYTHONPATH=str(BUILD / "python")))
+    stderr = done.stderr.decode()
+    assert done.returncode == 1, stderr
+    assert SECRET not in stderr and SECRET.encode() not in done.stdout
+    url = "https://%s/v1/api" % sim.address
+    if front_end == "native":
+        assert stderr.startswith("quillon: error: " + native_line.format(url=url)), stderr
+    else:
+        lines = stderr.splitlines()
+        at = [i for i, line in enumerate(lines) if line.endswith(host_error)]
+        assert at, stderr
+        if note is not None:  # the note follows the exception's own lines
+            assert note.format(url=url) in lines[at[-1] + 1:], stderr

@@ -55,14 +55,25 @@ def outcome(decode, body):
         return REJECTED
 
 
+def error_of(error):
+    """What a caller can read from a decode error."""
+    return (error.msg, error.args, error.pos, error.lineno, error.colno, error.doc)
+
+
 def check(body: bytes):
+    host_error = None
     try:
         expected = oracle(body)
-    except ValueError:
-        expected = REJECTED
+    except ValueError as error:
+        expected, host_error = REJECTED, error
     event("rejected" if expected is REJECTED else "accepted")
     for decode in (_core.decode, _core.decode_buffer):
-        got = outcome(decode, body)
+        try:
+            got = decode(body)
+        except _core.JSONDecodeError as error:
+            got = REJECTED
+            # The host's message and position, in characters, with the text it read.
+            assert error_of(error) == error_of(host_error), (decode.__name__, body)
         if expected is REJECTED or got is REJECTED:
             assert got is expected, (decode.__name__, body, got)
         else:
@@ -247,7 +258,11 @@ def test_nesting_to_the_limit_and_beyond():
     nested = []
     for _ in range(depth - 1):
         nested = [nested]
-    assert _core.roundtrip(nested) is not None
+    value = _core.roundtrip(nested)
+    for _ in range(depth - 1):
+        assert len(value) == 1
+        value = value[0]
+    assert value == []
     with pytest.raises(_core.JSONDecodeError, match="deeper"):
         _core.decode(b'{"a":' * (depth + 1) + b"1" + b"}" * (depth + 1))
     with pytest.raises(ValueError, match="deeper"):
@@ -264,5 +279,32 @@ def test_only_json_shaped_host_values_convert(value):
         _core.roundtrip(value)
 
 
-def test_decode_error_is_a_value_error():
-    assert issubclass(_core.JSONDecodeError, ValueError)
+def test_decode_errors_are_json_errors_and_os_errors():
+    # As the host's HTTP client raises them: callers catching either kind catch them.
+    assert _core.JSONDecodeError is not json.JSONDecodeError
+    with pytest.raises(json.JSONDecodeError) as raised:
+        _core.decode(b'{"results": 1} garbage')
+    assert isinstance(raised.value, OSError) and isinstance(raised.value, _core.JSONDecodeError)
+    assert str(raised.value) == "Extra data: line 1 column 16 (char 15)"
+
+
+@pytest.mark.parametrize("body, message", [
+    # Positions in characters, lines and columns as the host counts them.
+    ('{"é€😀": x}'.encode(), "Expecting value: line 1 column 9 (char 8)"),
+    (b'{\n  "results": [1, 2] ]', "Expecting ',' delimiter: line 2 column 21 (char 22)"),
+    (b"\xef\xbb\xbf[1, 2, x]", "Expecting value: line 1 column 8 (char 7)"),
+    (b'[1, "\xff\xfe", x]', "Expecting value: line 1 column 11 (char 10)"),
+    (b'["\\ud800\\u12x4"]', "Invalid \\uXXXX escape: line 1 column 10 (char 9)"),
+    (b"[" * 10 + b"1" + b"]" * 9, "Expecting ',' delimiter: line 1 column 21 (char 20)"),
+])
+def test_decode_errors_say_where_as_the_host_does(body, message):
+    with pytest.raises(_core.JSONDecodeError) as raised:
+        _core.decode(body)
+    assert raised.value.args == (message,)
+    assert raised.value.args == oracle_error(body).args
+
+
+def oracle_error(body):
+    with pytest.raises(json.JSONDecodeError) as raised:
+        oracle(body)
+    return raised.value

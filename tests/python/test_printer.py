@@ -1,5 +1,6 @@
 """The native printer against the host's pprint.PrettyPrinter, on random JSON values."""
 import io
+import random
 import pprint
 import sys
 
@@ -131,6 +132,13 @@ def test_long_texts_are_cut_like_host(value):
     assert _core.pformat(value) == host(value)
 
 
+def test_every_code_point_is_written_as_repr_writes_it():
+    # Sixteen code points at a time, so each text fits one line escaped.
+    for start in range(0, 0x110000, 16):
+        text = "".join(map(chr, range(start, start + 16)))
+        assert _core.pformat(text) == repr(text), hex(start)
+
+
 @settings(max_examples=400, deadline=None, suppress_health_check=[HealthCheck.too_slow])
 @given(json_values(25), st.sampled_from([1, 2, 5, 13, 40, 80, 199, 201]))
 def test_matches_host_at_other_widths(value, width):
@@ -241,6 +249,18 @@ def test_many_keys_in_many_objects(pool, rng):
     # in many objects, so that remembered renderings are reused and replaced.
     rows = [{k: i for k in rng.sample(pool, min(len(pool), rng.randint(1, 5)))} for i in range(150)]
     assert _core.pformat(rows) == host(rows)
+
+
+@pytest.mark.parametrize("size", [17, 40, 300])
+def test_objects_of_many_members_in_shuffled_order(size):
+    # Past the small-object sort: keys in code-point order, whatever the order given.
+    rng = random.Random(size)
+    keys = ["k%03d" % i for i in range(size - 8)] + ["", "K", "a b", "\xe9", "\ud800", "\ue000", "\uffff",
+                                                      "\U0001f600"]
+    rng.shuffle(keys)
+    value = {k: i for i, k in enumerate(keys)}
+    assert _core.pformat(value) == host(value)
+    assert _core.pformat([value, dict(reversed(value.items()))]) == host([value, dict(reversed(value.items()))])
 
 
 @st.composite

@@ -184,3 +184,22 @@ class TestCompound:
         write_files(tmp_path, {"c.cfg": "[norvane]\naction = echo\nx = output(link.list)\n"})
         with pytest.raises(RecursionError):
             api(sim, tmp_path, "c.cfg")
+
+
+@pytest.mark.parametrize("body", [b"<html>bad gateway</html>", b"", '{"\u00e9\u20ac\U0001f600": x}'.encode(),
+                                  b'{"results": 1} garbage', b'{"results":\n  [1,\n   2] ]', b'["a\tb"]'])
+def test_an_answer_that_is_not_json_raises_what_the_host_client_raises(sim, tmp_path, body):
+    # Caught as OSError or as json.JSONDecodeError, with the host's message,
+    # position in characters and the answer as its document; our context is a note.
+    import json
+    write_files(tmp_path, {"q.cfg": "[norvane]\naction = echo\n"})
+    sim.script(body, status=502, action="echo", count=2)
+    with pytest.raises(OSError) as ours:
+        api(sim, tmp_path, "q.cfg")
+    with pytest.raises(OSError) as host:
+        reference(sim, tmp_path, "q.cfg")
+    for error in (ours.value, host.value):
+        assert isinstance(error, json.JSONDecodeError)
+    seen = [(e.msg, e.args, str(e), e.pos, e.lineno, e.colno, e.doc) for e in (ours.value, host.value)]
+    assert seen[0] == seen[1]
+    assert ours.value.__notes__ == ["q.cfg: the answer of https://%s/v1/api (HTTP 502) is not JSON" % sim.address]

@@ -157,3 +157,22 @@ def test_a_failing_file_in_the_middle_ends_the_run_in_the_same_place_with_jobs(s
     for jobs in (["--jobs", "4"], ["-j1"], ["-j", "8"]):
         got = run(front_end, login_args(sim, config_dir=tmp_path) + jobs)
         assert (got.returncode, got.stdout, got.stderr) == (1, expected.stdout, one_at_a_time.stderr), jobs
+
+
+@pytest.mark.parametrize("front_end", FRONT_ENDS)
+@pytest.mark.parametrize("kind", ["FileNotFoundError", "NotADirectoryError"])
+def test_a_config_dir_that_cannot_be_listed(sim, tmp_path, front_end, kind):
+    # Logged in first, as the host's run does; then the host's error for the directory.
+    config_dir = tmp_path / "missing"
+    if kind == "NotADirectoryError":
+        write_files(tmp_path, {"missing": EDGE_FILES["a.cfg"]})
+    got = run(front_end, login_args(sim, config_dir=config_dir))
+    assert (got.returncode, got.stdout) == (1, b""), got.stderr
+    assert sim.actions() == ["login"]
+    line = got.stderr.decode().splitlines()[-1]
+    errno = 2 if kind == "FileNotFoundError" else 20
+    message = "[Errno %d] %s: '%s'" % (errno, os.strerror(errno), config_dir)
+    if front_end == "native":
+        assert line == "quillon: error: %s: %s" % (kind, message)
+    else:
+        assert line == "%s: %s" % (kind, message)

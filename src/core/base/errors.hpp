@@ -5,8 +5,10 @@
 // uses: the kind says which class to read it as.
 #pragma once
 
+#include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace quillon {
 
@@ -25,20 +27,36 @@ enum class ErrorKind {
   value,                       // any other bad value (ValueError)
 };
 
+// `what()` is the host's str() of the same exception, so that both front
+// ends can show it unchanged. Where it happened travels beside it: layers
+// the error passes through add to its context (catch by reference, add,
+// `throw;`), so the message the operator reads can say which file, which
+// answer, which filter step.
 class Error : public std::runtime_error {
  public:
   Error(ErrorKind kind, std::string message) : std::runtime_error(std::move(message)), kind_(kind) {}
   ErrorKind kind() const { return kind_; }
 
+  // The configuration file being run when it failed; called innermost first,
+  // so a compound query's chain reads from the file the operator ran.
+  void add_file(std::string name) { files_.insert(files_.begin(), std::move(name)); }
+  // What was being done, in the operator's words (`filters "a, b"`); called
+  // innermost first, like add_file.
+  void add_context(std::string what) { context_.insert(context_.begin(), std::move(what)); }
+  // What failed in the operator's words, where the host's message is
+  // written for a programmer ("no key 'id' in a result" for KeyError('id')).
+  void explain(std::string words) { explanation_ = std::move(words); }
+  const std::vector<std::string>& files() const { return files_; }
+  const std::vector<std::string>& context() const { return context_; }
+  const std::string& explanation() const { return explanation_; }
+  // The file chain and the context as one text: "a.cfg → b.list: filters \"x\"".
+  std::string where() const;
+
  private:
   ErrorKind kind_;
-};
-
-// A request that hit --max-time or --connect-timeout; the session adds the
-// file it was made for.
-class TimeLimitError : public Error {
- public:
-  explicit TimeLimitError(std::string message) : Error(ErrorKind::transport, std::move(message)) {}
+  std::vector<std::string> files_;
+  std::vector<std::string> context_;
+  std::string explanation_;
 };
 
 // A file system failure: errno and the path it concerns.
@@ -53,19 +71,32 @@ class OsError : public Error {
   std::string path_;
 };
 
-// Where the answer stopped being JSON.
+// Where the answer stopped being JSON. The decoder's fast path throws it
+// with a byte position only; what leaves the decoder carries the document
+// and says what the host says: its message, the position in characters and
+// the line and column the host counts (json/decode_error.hpp).
 class JsonDecodeError : public Error {
  public:
   JsonDecodeError(std::string reason, std::size_t position)
       : Error(ErrorKind::json_decode, reason + " (at byte " + std::to_string(position) + ")"),
         reason_(std::move(reason)),
         position_(position) {}
-  const std::string& reason() const { return reason_; }
+  // `position` in characters of `document`, which must reach that far.
+  JsonDecodeError(std::string reason, std::size_t position, std::size_t line, std::size_t column,
+                  std::shared_ptr<const std::string> document);
+
+  const std::string& reason() const { return reason_; }  // the host's msg
   std::size_t position() const { return position_; }
+  std::size_t line() const { return line_; }      // 1-based; 0 without a document
+  std::size_t column() const { return column_; }  // 1-based, in characters
+  // The answer's text as the host decodes it (UTF-8); null from the fast path.
+  const std::shared_ptr<const std::string>& document() const { return document_; }
 
  private:
   std::string reason_;
   std::size_t position_;
+  std::size_t line_ = 0, column_ = 0;
+  std::shared_ptr<const std::string> document_;  // shared: exceptions are copied
 };
 
 // A filter lookup found no such key; `key` is the WTF-8 key.

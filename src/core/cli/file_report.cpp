@@ -7,6 +7,7 @@
 #include "config/config_reader.hpp"
 #include "print/json_writer.hpp"
 #include "print/printer.hpp"
+#include "print/repr.hpp"
 
 namespace quillon {
 namespace {
@@ -56,6 +57,8 @@ std::string_view config_error_name(config::ErrorType type) {
   return "Error";
 }
 
+}  // namespace
+
 std::string_view host_kind_name(const Error& error) {
   switch (error.kind()) {
     case ErrorKind::os:
@@ -72,6 +75,8 @@ std::string_view host_kind_name(const Error& error) {
       return "TypeError";
     case ErrorKind::encoding:
       return "UnicodeEncodeError";
+    case ErrorKind::text_decode:
+      return "UnicodeDecodeError";
     case ErrorKind::recursion:
       return "RecursionError";
     case ErrorKind::config:
@@ -80,12 +85,29 @@ std::string_view host_kind_name(const Error& error) {
       return "KeyboardInterrupt";
     case ErrorKind::value:
       return "ValueError";
-    default:
-      return "Error";
   }
+  return "Error";
 }
 
-}  // namespace
+std::string host_message(const Error& error) {
+  if (error.kind() != ErrorKind::key) return error.what();
+  std::string quoted;  // str(KeyError(key)) is the key's repr
+  repr::append_text(quoted, static_cast<const KeyLookupError&>(error).key());
+  return quoted;
+}
+
+std::string describe_for_operator(const Error& error) {
+  std::string line = error.where();
+  if (!line.empty()) line += ": ";
+  // "... is not JSON" says the kind already.
+  const bool kind_told = error.kind() == ErrorKind::json_decode && !error.context().empty();
+  if (!kind_told) {
+    line += host_kind_name(error);
+    line += ": ";
+  }
+  line += error.explanation().empty() ? host_message(error) : error.explanation();
+  return line;
+}
 
 std::pair<std::string, std::string> describe_failure(const std::exception_ptr& failure) {
   try {
@@ -93,7 +115,7 @@ std::pair<std::string, std::string> describe_failure(const std::exception_ptr& f
   } catch (const LoginRefused& refused) {
     return {"LoginFailed", refused.what()};
   } catch (const Error& error) {
-    return {std::string(host_kind_name(error)), error.what()};
+    return {std::string(host_kind_name(error)), host_message(error)};
   } catch (const std::bad_alloc&) {
     return {"MemoryError", "out of memory"};
   } catch (const std::exception& error) {

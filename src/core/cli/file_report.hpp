@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "base/errors.hpp"
 #include "cli/front_end.hpp"
 #include "json/json_value.hpp"
 
@@ -38,5 +39,15 @@ class FileReport {
 // The host's name for the kind of a failure ("KeyError", "LoginFailed", ...)
 // and its message, as the JSON error line gives them.
 std::pair<std::string, std::string> describe_failure(const std::exception_ptr& failure);
+
+// The host's name for the class it raises for `error` ("FileNotFoundError").
+std::string_view host_kind_name(const Error& error);
+// The host's str() of that exception.
+std::string host_message(const Error& error);
+// A failure that ends the run, as the operator reads it after "error: ":
+// where (the file chain, then what was being done), the host's kind of
+// error, and what failed in the operator's words, e.g.
+//   gateways.cfg: filters "results, vpc_id": step "vpc_id": KeyError: no key 'vpc_id' in a result
+std::string describe_for_operator(const Error& error);
 
 }  // namespace quillon

@@ -50,6 +50,11 @@ void walk_config_dir_in_parallel(FrontEnd& front_end, const RunSettings& setting
   const std::size_t workers = settings.jobs;
   WorkerPool pool(workers, open_transport);  // declared last: its workers finish before the rest goes
 
+  auto note_failure = [&](std::size_t i) {
+    std::size_t known = first_failed.load();
+    while (i < known && !first_failed.compare_exchange_weak(known, i)) {
+    }
+  };
   auto start = [&](std::size_t i) {
     jobs[i] = pool.submit([&, i](Transport& transport) {
       // Nothing after a file known to fail is printed: stop reading and posting for it.
@@ -69,10 +74,12 @@ void walk_config_dir_in_parallel(FrontEnd& front_end, const RunSettings& setting
         session.run_elements_with(elements_on(pool, transport));
         session.log_requests_to(log);
         runs[i].result = session.run_query_file(files[i]);
+      } catch (Error& e) {
+        if (e.files().empty()) e.add_file(files[i].substr(files[i].rfind('/') + 1));  // failed before the query ran
+        note_failure(i);
+        throw;
       } catch (...) {
-        std::size_t known = first_failed.load();
-        while (i < known && !first_failed.compare_exchange_weak(known, i)) {
-        }
+        note_failure(i);
         throw;
       }
     });

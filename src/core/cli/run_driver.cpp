@@ -137,6 +137,10 @@ void walk_config_dir(FrontEnd& front_end, Transport& transport, const RunSetting
       report.description(description);
       json::Document result = session.run_query_file(filepath);
       report.result(file, result.root);
+    } catch (Error& e) {
+      if (e.files().empty()) e.add_file(file);  // failed before the query ran
+      report.failure(file, std::current_exception());
+      throw;
     } catch (...) {
       report.failure(file, std::current_exception());
       throw;

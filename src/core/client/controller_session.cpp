@@ -45,12 +45,29 @@ std::vector<json::Value> compound_elements(const json::Value& results) {
 }
 
 // A query's answer; one that is not JSON says where it came from.
-json::Document decode_answer(std::string& answer, const std::string& url) {
+json::Document decode_answer(Response& answer, const std::string& url) {
   try {
-    return json::decode_buffer(answer);
-  } catch (const JsonDecodeError& e) {
-    throw JsonDecodeError("the answer from " + url + " is not JSON: " + e.reason(), e.position());
+    return json::decode_buffer(answer.body);
+  } catch (JsonDecodeError& e) {
+    e.add_context("the answer of " + (answer.url.empty() ? url : answer.url) + " (HTTP " +
+                  std::to_string(answer.status) + ") is not JSON");
+    throw;
   }
+}
+
+// The file's name as the operator knows it, for error messages.
+std::string_view base_name(std::string_view path) {
+  std::size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+std::string joined(const std::vector<std::string>& pieces, std::string_view separator) {
+  std::string text;
+  for (const std::string& piece : pieces) {
+    if (!text.empty()) text += separator;
+    text += piece;
+  }
+  return text;
 }
 
 // Names the file being run in traces while a query runs, the outer one again after.
@@ -77,24 +94,25 @@ std::string describe_chain(const auto& chain, const std::string& again) {
 
 }  // namespace
 
-std::string ControllerSession::post(Transport& transport, std::span<const FormField> form) {
+Response ControllerSession::post(Transport& transport, std::span<const FormField> form) {
   std::string body = encode_form(form);
-  try {
-    if (!log_) return transport.post(settings_.api_url, body, check_interrupt_).body;
-    RequestLog::Post trace(*log_, file_, form);
-    return transport.post(settings_.api_url, body, check_interrupt_, &trace).body;
-  } catch (const TimeLimitError& e) {
-    // Which file was too slow, so that an operator knows where to look.
-    throw TimeLimitError(std::string(e.what()) + (file_.empty() ? " (logging in)" : " (running " + file_ + ")"));
-  }
+  if (!log_) return transport.post(settings_.api_url, body, check_interrupt_);
+  RequestLog::Post trace(*log_, file_, form);
+  return transport.post(settings_.api_url, body, check_interrupt_, &trace);
 }
 
 json::Value ControllerSession::query(Transport& transport, const std::vector<FormField>& form,
                                      const std::vector<std::string>& filters, json::Arena& into) {
-  std::string answer = post(transport, form);
+  Response answer = post(transport, form);
   json::Document doc = decode_answer(answer, settings_.api_url);  // takes the body over: values point into it
   interrupt_point();
-  json::Value narrowed = filter_results(doc.root, filters, into);
+  json::Value narrowed;
+  try {
+    narrowed = filter_results(doc.root, filters, into);
+  } catch (Error& e) {
+    e.add_context("filters \"" + joined(filters, ", ") + "\"");
+    throw;
+  }
   interrupt_point();
   into.absorb(std::move(doc.arena));
   return narrowed;
@@ -110,9 +128,9 @@ json::Document ControllerSession::login() {
       {"username", json::Value::text(settings_.username)},
       {"password", json::Value::text(settings_.password)},
   };
-  std::string answer = post(transport_, form);
+  Response answer = post(transport_, form);
   try {
-    json::Document doc = json::decode_buffer(answer);
+    json::Document doc = json::decode_buffer(answer.body);
     if (const json::Value* found = doc.root.is_object() ? doc.root.find("CID") : nullptr) {
       doc.root = *found;  // the CID, with the arena it points into
       return doc;
@@ -125,10 +143,21 @@ json::Document ControllerSession::login() {
 
 json::Document ControllerSession::run_query_file(const std::string& path) {
   std::vector<OpenFile> chain;
-  return run_query(path, chain);
+  return run_query(path, base_name(path), chain);
 }
 
-json::Document ControllerSession::run_query(const std::string& config_file, std::vector<OpenFile>& chain) {
+// Whatever fails names the file, and for a compound query the files that led to it.
+json::Document ControllerSession::run_query(const std::string& config_file, std::string_view name,
+                                            std::vector<OpenFile>& chain) {
+  try {
+    return run_query_unnamed(config_file, chain);
+  } catch (Error& e) {
+    e.add_file(std::string(name));
+    throw;
+  }
+}
+
+json::Document ControllerSession::run_query_unnamed(const std::string& config_file, std::vector<OpenFile>& chain) {
   // A compound query that leads back to a file already being run would nest
   // without end; stop before logging in again.
   struct stat st;
@@ -179,7 +208,7 @@ json::Document ControllerSession::run_query(const std::string& config_file, std:
   std::string compound_filepath = join_path(settings_.config_dir, compound_config_file);
   chain.push_back(
       {static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino), config_file});
-  json::Document compound_results = run_query(compound_filepath, chain);
+  json::Document compound_results = run_query(compound_filepath, compound_config_file, chain);
   chain.pop_back();
   arena.absorb(std::move(compound_results.arena));
 

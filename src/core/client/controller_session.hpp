@@ -8,6 +8,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "client/form_encode.hpp"
@@ -41,7 +42,9 @@ class ControllerSession {
 
   // Runs one configuration file: reads it, logs in for its own CID, posts the
   // query (for a compound query, first the file it names and then one query
-  // per element of that result) and returns the narrowed answer.
+  // per element of that result) and returns the narrowed answer. An Error
+  // on the way names the file (a compound query's chain of files), and says
+  // which answer was not JSON or which filter step failed.
   json::Document run_query_file(const std::string& path);
 
   // Parallel runs: runs query(k, transport) for every k < count, as many at
@@ -59,8 +62,9 @@ class ControllerSession {
     unsigned long long device, inode;
     std::string path;
   };
-  json::Document run_query(const std::string& path, std::vector<OpenFile>& chain);
-  std::string post(Transport& transport, std::span<const FormField> form);
+  json::Document run_query(const std::string& path, std::string_view name, std::vector<OpenFile>& chain);
+  json::Document run_query_unnamed(const std::string& path, std::vector<OpenFile>& chain);
+  Response post(Transport& transport, std::span<const FormField> form);
   json::Value query(Transport& transport, const std::vector<FormField>& form, const std::vector<std::string>& filters,
                     json::Arena& into);
   // Between the long steps of a query (decoding, filtering), so Ctrl-C is prompt.

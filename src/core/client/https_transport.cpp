@@ -437,7 +437,7 @@ Response CurlTransport::post(const std::string& url, const std::string& form_bod
     double delay = options_.retry_delay;
     if (out.failed) {
       if (!out.repeatable || attempt >= options_.retries) {
-        if (out.time_limit) throw TimeLimitError(out.message);
+        if (out.time_limit) throw Error(ErrorKind::transport, out.message);
         throw Error(ErrorKind::transport, out.message);
       }
       retry_reason = out.reason;

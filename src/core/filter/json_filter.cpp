@@ -33,16 +33,50 @@ void for_each_piece(std::string_view text, char separator, Piece&& piece) {
   }
 }
 
-// What the host says when something that is not a mapping is indexed by text.
-[[noreturn]] void throw_not_subscriptable(const Value& value) {
+std::string quoted(std::string_view key) {
+  std::string out;
+  repr::append_text(out, key);
+  return out;
+}
+
+// What a value is, for the operator.
+std::string_view kind_in_words(Kind kind) {
+  switch (kind) {
+    case Kind::null:
+      return "null";
+    case Kind::boolean:
+      return "true or false";
+    case Kind::integer:
+    case Kind::big_integer:
+    case Kind::real:
+      return "a number";
+    case Kind::text:
+      return "a text";
+    case Kind::array:
+      return "a list";
+    case Kind::object:
+      return "an object";
+  }
+  return "a value";
+}
+
+// What the host says when something that is not a mapping is indexed by
+// text; the operator reads which key was looked up in what.
+[[noreturn]] void throw_not_subscriptable(const Value& value, std::string_view key) {
+  std::string message;
   switch (value.kind()) {
     case Kind::array:
-      throw Error(ErrorKind::type, "list indices must be integers or slices, not str");
+      message = "list indices must be integers or slices, not str";
+      break;
     case Kind::text:
-      throw Error(ErrorKind::type, "string indices must be integers, not 'str'");
+      message = "string indices must be integers, not 'str'";
+      break;
     default:
-      throw Error(ErrorKind::type, "'" + std::string(repr::type_name(value.kind())) + "' object is not subscriptable");
+      message = "'" + std::string(repr::type_name(value.kind())) + "' object is not subscriptable";
   }
+  Error error(ErrorKind::type, std::move(message));
+  error.explain("cannot look up " + quoted(key) + " in a result that is " + std::string(kind_in_words(value.kind())));
+  throw error;
 }
 
 class JsonExpression {
@@ -90,10 +124,12 @@ class JsonAdapter {
 
   Value lookup(const Value& container, std::string_view key) const {
     if (auto found = lookup_or_missing(container, key)) return *found;
-    throw KeyLookupError(std::string(key));
+    KeyLookupError error{std::string(key)};
+    error.explain("no key " + quoted(key) + " in a result");
+    throw error;
   }
   std::optional<Value> lookup_or_missing(const Value& container, std::string_view key) const {
-    if (!container.is_object()) throw_not_subscriptable(container);
+    if (!container.is_object()) throw_not_subscriptable(container, key);
     if (const Value* found = container.find(key)) return *found;
     return std::nullopt;
   }
@@ -146,6 +182,8 @@ class FilterSpan {
     if (next_ == filters_.size()) return std::nullopt;
     return std::string_view(filters_[next_++]);
   }
+  // The expression last handed out.
+  std::string_view current() const { return next_ == 0 ? std::string_view() : filters_[next_ - 1]; }
 
  private:
   std::span<const std::string> filters_;
@@ -157,7 +195,12 @@ class FilterSpan {
 json::Value filter_results(json::Value results, std::span<const std::string> filters, json::Arena& arena) {
   JsonAdapter adapter(arena);
   FilterSpan list(filters);
-  return filter::filter_results(adapter, results, list);
+  try {
+    return filter::filter_results(adapter, results, list);
+  } catch (Error& e) {
+    e.add_context("step \"" + std::string(list.current()) + "\"");
+    throw;
+  }
 }
 
 std::vector<std::string> split_filter_list(std::string_view filters_value) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/errors.hpp"
+#include "json/decode_error.hpp"
 #include "json/json_token_reader.hpp"
 #include "json/json_tree_builder.hpp"
 #include "text/byte_scan.hpp"
@@ -313,8 +314,7 @@ Document decode(std::string_view body) {
 }
 
 // The values point into the answer's own bytes, so the buffer moves into
-// the document's arena rather than being copied. Positions are reported in
-// the body's own bytes (after repair, in the repaired text's).
+// the document's arena rather than being copied.
 Document decode_buffer(std::string& buffer) {
   const std::size_t offset = std::string_view(buffer).starts_with(byte_order_mark) ? byte_order_mark.size() : 0;
   std::size_t start = offset;
@@ -328,9 +328,9 @@ Document decode_buffer(std::string& buffer) {
   const std::string& kept = doc.arena.keep(std::move(buffer));
   try {
     decode_valid(doc, std::string_view(kept.data() + start, n - start), kept.size() - start);
-  } catch (const JsonDecodeError& e) {
-    if (offset == 0) throw;
-    throw JsonDecodeError(e.reason(), e.position() + offset);
+  } catch (const JsonDecodeError& refused) {
+    // The host's message and position, from a slower scan of the same text.
+    throw explain_refusal(std::string_view(kept.data() + start, n - start), refused);
   }
   return doc;
 }

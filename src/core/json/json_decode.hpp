@@ -21,8 +21,8 @@ constexpr std::size_t padding_bytes = 64;
 
 // Decodes an answer body as the host does: the bytes are UTF-8 whatever the
 // headers say, a leading byte-order mark is skipped, malformed sequences
-// become U+FFFD. Throws JsonDecodeError (with the byte position) on anything
-// the host rejects, junk after the document included.
+// become U+FFFD. Throws JsonDecodeError on anything the host rejects, junk
+// after the document included, with the host's message and position.
 Document decode(std::string_view body);
 
 // The same, but takes `buffer` over (its spare capacity serves as the

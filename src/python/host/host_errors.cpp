@@ -19,6 +19,30 @@ void raise(PyObject* type, nb::object argument) { PyErr_SetObject(type, argument
 
 void raise_message(PyObject* type, const char* message) { raise(type, host_text(message)); }
 
+// The raised exception gets the error's context as a note (add_note, from
+// host 3.11), so a traceback says which file and which step failed.
+void add_where(const Error& error) {
+  const std::string where = error.where();
+  if (where.empty() || !PyErr_Occurred()) return;
+  PyObject *type, *value, *traceback;
+  PyErr_Fetch(&type, &value, &traceback);
+  PyErr_NormalizeException(&type, &value, &traceback);
+  if (value != nullptr && PyObject_HasAttrString(value, "add_note")) {
+    // File names in it are the file system's bytes; a note that cannot be
+    // made must not replace the error itself.
+    try {
+      nb::object text = host_text_of_bytes(where);
+      PyObject* done = PyObject_CallMethod(value, "add_note", "O", text.ptr());
+      if (done == nullptr)
+        PyErr_Clear();
+      else
+        Py_DECREF(done);
+    } catch (const nb::python_error&) {
+    }
+  }
+  PyErr_Restore(type, value, traceback);
+}
+
 void raise_error(const Error& error) {
   switch (error.kind()) {
     case ErrorKind::os: {
@@ -34,9 +58,11 @@ void raise_error(const Error& error) {
     case ErrorKind::transport:
       return raise_message(PyExc_ConnectionError, error.what());
     case ErrorKind::json_decode: {
+      // msg, doc and pos as the host's decoder gives them: lineno and colno follow.
       const auto& decode = static_cast<const JsonDecodeError&>(error);
-      nb::object type = nb::module_::import_("json").attr("JSONDecodeError");
-      nb::object instance = type(host_text(decode.reason()), nb::str(""), decode.position());
+      nb::object type = json_decode_error_class();
+      nb::object document = decode.document() ? host_text(*decode.document()) : nb::str("");
+      nb::object instance = type(host_text(decode.reason()), document, decode.position());
       PyErr_SetObject(type.ptr(), instance.ptr());
       return;
     }
@@ -77,8 +103,28 @@ void register_error_translation() {
       PyErr_SetObject(PyExc_SystemExit, nb::int_(request.status).ptr());
     } catch (const Error& error) {
       raise_error(error);
+      add_where(error);
     }
   });
+}
+
+nb::object json_decode_error_class() {
+  static PyObject* cached = nullptr;  // lives as long as the interpreter
+  if (cached != nullptr) return nb::borrow(cached);
+  // Kept where every extension module of this interpreter finds it.
+  constexpr const char* key = "quillon.JSONDecodeError";
+  nb::dict shared = nb::borrow<nb::dict>(PyInterpreterState_GetDict(PyInterpreterState_Get()));
+  if (!shared.contains(key)) {
+    nb::dict namespace_;
+    namespace_["__module__"] = "quillon.quillon";
+    namespace_["__doc__"] = "The controller's answer is not JSON (a json.JSONDecodeError and an OSError).";
+    nb::object json_error = nb::module_::import_("json").attr("JSONDecodeError");
+    shared[key] = nb::handle(reinterpret_cast<PyObject*>(&PyType_Type))(
+        "JSONDecodeError", nb::make_tuple(json_error, nb::handle(PyExc_OSError)), namespace_);
+  }
+  nb::object type = shared[key];
+  cached = type.inc_ref().ptr();
+  return type;
 }
 
 }  // namespace quillon::host

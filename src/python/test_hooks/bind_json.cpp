@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/errors.hpp"
+#include "host/host_errors.hpp"
 #include "host/host_values.hpp"
 #include "json/json_decode.hpp"
 
@@ -27,8 +28,8 @@ json::Document decode_copy(std::string& body) { return json::decode(body); }
 }  // namespace
 
 void bind_json(nb::module_& m) {
-  // Decode errors surface as the host's own json.JSONDecodeError (host_errors.cpp).
-  m.attr("JSONDecodeError") = nb::module_::import_("json").attr("JSONDecodeError");
+  // What decode errors raise: the module's class, a json.JSONDecodeError and an OSError.
+  m.attr("JSONDecodeError") = host::json_decode_error_class();
   m.attr("json_max_depth") = json::max_depth;
   m.def(
       "decode", [](nb::bytes data) { return decoded(decode_copy, data); }, nb::arg("data"),
