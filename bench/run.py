@@ -505,11 +505,14 @@ def machine_description(build):
                 compiler += f" ({line.split('=', 1)[1]})"
     jq = shutil.which("jq")
     jq_version = subprocess.run([jq, "--version"], capture_output=True, text=True).stdout.strip() if jq else "absent"
+    curl = shutil.which("curl")
+    curl_version = (subprocess.run([curl, "--version"], capture_output=True, text=True).stdout.split(" (")[0]
+                    if curl else "curl absent")
     return [
         f"- Date: {datetime.datetime.now().astimezone().strftime('%Y-%m-%d %H:%M %Z')}; commit {commit}",
         f"- Machine: {cpu}, {os.cpu_count()} CPUs, {mem} memory; {platform.platform()}",
         f"- Load average at start / end: {{load_start}} / {{load_end}} (other jobs share the machine)",
-        f"- Build: {compiler}; Python {platform.python_version()}; {jq_version}",
+        f"- Build: {compiler}; Python {platform.python_version()}; {jq_version}; {curl_version}",
     ]
 
 
