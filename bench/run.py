@@ -13,6 +13,13 @@
    the same number of fresh-connection requests (the TLS floor).
 3. Start-up: `quillon --help` and importing quillon.quillon against importing
    what the host stack imports.
+4. A whole run on the 100 MB records answer, served by the simulated
+   controller: the native program, `python -m quillon` and the host stack,
+   output to a file, against the transfer floor of the same run (curl -k
+   posting the login and the query, answers to /dev/null).
+5. Parallel runs: 40 configuration files against the simulated controller
+   holding every answer back 30 ms (a distant controller), `--jobs 8` against
+   the run without it and against the host stack.
 
 Every output that two contenders should agree on is compared; a contender
 whose output differs or that fails is reported as such, not timed as if it
@@ -21,10 +28,12 @@ on the machine falls on all of them alike.
 """
 import argparse
 import datetime
+import hashlib
 import json
 import os
 import platform
 import shutil
+import signal
 import statistics
 import subprocess
 import sys
@@ -199,11 +208,11 @@ CONFIG_TEMPLATES = [
 ]
 
 
-def write_configs(directory: Path):
+def write_configs(directory: Path, count=CONFIG_FILES):
     directory.mkdir(parents=True, exist_ok=True)
     for old in directory.glob("*.cfg"):
         old.unlink()
-    for i in range(CONFIG_FILES):
+    for i in range(count):
         description, filters, fields = CONFIG_TEMPLATES[i % len(CONFIG_TEMPLATES)]
         lines = ["[default]", f"description = {i:02d} {description}"]
         if filters:
@@ -212,11 +221,17 @@ def write_configs(directory: Path):
         (directory / f"query_{i:02d}.cfg").write_text("\n".join(lines) + "\n")
 
 
-def start_controller():
-    script = ROOT / "tools" / "sim_controller.py"
-    proc = subprocess.Popen([sys.executable, str(script), "--print-address",
-                             "--lifetime", "1200", "--user", f"admin:{PASSWORD}"],
-                            stdout=subprocess.PIPE, text=True)
+def start_controller(extra=()):
+    """The simulated controller in a process of its own: (process, address).
+
+    `extra`: more arguments for tools/sim_controller.py, or ["--serve-answer",
+    FILE] to have this script serve FILE instead (see serve_answer)."""
+    if extra and extra[0] == "--serve-answer":
+        cmd = [sys.executable, str(Path(__file__).resolve()), *extra]
+    else:
+        cmd = [sys.executable, str(ROOT / "tools" / "sim_controller.py"), "--print-address",
+               "--lifetime", "1800", "--user", f"admin:{PASSWORD}", *extra]
+    proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, text=True)
     address = proc.stdout.readline().strip()
     if not address:
         proc.kill()
@@ -265,6 +280,157 @@ def whole_run_benchmark(build, runs, module_env):
         series = [series[2], series[0], series[1], series[3], series[4]]
         print(f"== whole run: {CONFIG_FILES} configuration files, {REQUESTS_PER_RUN} requests, "
               f"controller at {address}", flush=True)
+        run_interleaved(series, stdout_for=stdout_for, check=check)
+        return series
+    finally:
+        controller.terminate()
+        controller.wait(timeout=10)
+        shutil.rmtree(scratch, ignore_errors=True)
+
+
+# --- 4. a whole run on the 100 MB answer, against the transfer floor ---------------
+
+BIG_ANSWER = "records_100mb"
+BIG_ACTION = "list_estate"
+
+
+def serve_answer(path):
+    """The simulated controller answering every `BIG_ACTION` query with the bytes of `path`.
+
+    Run as a process of its own (`run.py --serve-answer FILE`), so that its
+    sending does not compete with the measuring loop for the interpreter."""
+    sys.path.insert(0, str(ROOT / "tools"))
+    from sim_controller import SimController
+
+    body = Path(path).read_bytes()
+    sim = SimController(users={"admin": PASSWORD}, lifetime=1800).start()
+    sim.script(body=body, action=BIG_ACTION, count=1 << 62)
+    print(sim.address, flush=True)
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
+    try:
+        sim.wait()
+    finally:
+        sim.stop()
+
+
+# The transfer floor: the same two requests with curl, each on a connection of
+# its own as the program makes them, the query's answer to /dev/null. The
+# CID is cut out of the login answer by the shell; curl's own line reports the
+# bytes received, checked against the answer's size.
+CURL_FLOOR_SCRIPT = r'''
+login=$(curl -sSk --fail -d "$2" "$1") || exit 1
+cid=${login#*\"CID\": \"}
+cid=${cid%%\"*}
+curl -sSk --fail -o /dev/null -w '%{size_download}\n' -d "CID=$cid&action=$3" "$1"
+'''
+
+
+def output_digest(path):
+    h = hashlib.sha256()
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            h.update(block)
+    return h.hexdigest()
+
+
+def big_run_benchmark(build, runs, host_runs, module_env):
+    answer = generate_answers.generate(ROOT / "bench" / "data", [BIG_ANSWER])[BIG_ANSWER]
+    size = answer.stat().st_size
+    configs = ROOT / "bench" / "data" / "configs_big"
+    configs.mkdir(parents=True, exist_ok=True)
+    for old in configs.glob("*.cfg"):
+        old.unlink()
+    filters = ", ".join(generate_answers.filters_for(BIG_ANSWER))
+    (configs / "estate.cfg").write_text(f"[default]\ndescription = The whole estate's gateways\n"
+                                        f"filters = {filters}\n\n[norvane]\naction = {BIG_ACTION}\n")
+    controller, address = start_controller(["--serve-answer", str(answer)])
+    url = f"https://{address}/v1/api"
+    login = ["--controller_ip", address, "--username", "admin", "--password", PASSWORD, "--config_dir",
+             str(configs)]
+    scratch = Path(tempfile.mkdtemp(prefix="quillon-bench-big-"))
+    try:
+        series = [
+            Series("floor: curl -k, 2 requests",
+                   ["sh", "-c", CURL_FLOOR_SCRIPT, "sh", url, f"action=login&username=admin&password={PASSWORD}",
+                    BIG_ACTION], runs),
+            Series("native program", [str(build / "bin" / "quillon"), *login], runs),
+            Series("module main", [sys.executable, "-m", "quillon", *login], runs, env=module_env),
+            Series("host stack", [sys.executable, str(ROOT / "tests" / "python" / "host_reference.py"), address,
+                                  "admin", PASSWORD, str(configs)], host_runs),
+        ]
+        digests = {}
+
+        def out_path(s):
+            return scratch / (s.name.split(":")[0].replace(" ", "_") + ".out")
+
+        def stdout_for(s):
+            return open(out_path(s), "wb")
+
+        def check(s):
+            if s.name.startswith("floor"):
+                got = out_path(s).read_text().strip()
+                return None if got == str(size) else f"received {got or 'nothing'} bytes, not {size}"
+            # Every program's output must be the native program's first one, byte for byte.
+            digest = output_digest(out_path(s))
+            digests.setdefault(s.name, digest)
+            reference = digests.get("native program")
+            if reference is not None and digest != reference:
+                return "output differs from the native program's"
+            return None
+
+        print(f"== whole run on {BIG_ANSWER} ({size / MB:.1f} MB), controller at {address}", flush=True)
+        run_interleaved(series, stdout_for=stdout_for, check=check)
+        output_mb = out_path(series[1]).stat().st_size / MB if out_path(series[1]).exists() else None
+        return {"size": size, "output_mb": output_mb, "series": series}
+    finally:
+        controller.terminate()
+        controller.wait(timeout=10)
+        shutil.rmtree(scratch, ignore_errors=True)
+
+
+# --- 5. parallel runs against a distant controller --------------------------------
+
+JOBS_FILES = 40
+JOBS_DELAY = 0.030
+JOBS = 8
+
+
+def jobs_benchmark(build, runs, module_env):
+    configs = ROOT / "bench" / "data" / "configs_jobs"
+    write_configs(configs, JOBS_FILES)
+    controller, address = start_controller(["--delay", str(JOBS_DELAY)])
+    login = ["--controller_ip", address, "--username", "admin", "--password", PASSWORD, "--config_dir",
+             str(configs)]
+    native = str(build / "bin" / "quillon")
+    scratch = Path(tempfile.mkdtemp(prefix="quillon-bench-jobs-"))
+    try:
+        series = [
+            Series("host stack", [sys.executable, str(ROOT / "tests" / "python" / "host_reference.py"), address,
+                                  "admin", PASSWORD, str(configs)], runs),
+            Series("native program", [native, *login], runs),
+            Series(f"native --jobs {JOBS}", [native, *login, "--jobs", str(JOBS)], runs),
+            Series(f"module main --jobs {JOBS}", [sys.executable, "-m", "quillon", *login, "--jobs", str(JOBS)],
+                   runs, env=module_env),
+        ]
+        outputs = {}
+
+        def out_path(s):
+            return scratch / (s.name.replace(" ", "_") + ".out")
+
+        def stdout_for(s):
+            return open(out_path(s), "wb")
+
+        def check(s):
+            # The host stack goes first: its output is the reference.
+            text = out_path(s).read_bytes()
+            outputs.setdefault(s.name, text)
+            reference = outputs.get("host stack")
+            if reference is not None and text != reference:
+                return "output differs from the host stack's"
+            return None
+
+        print(f"== parallel runs: {JOBS_FILES} configuration files, every answer {JOBS_DELAY * 1000:.0f} ms "
+              f"late, controller at {address}", flush=True)
         run_interleaved(series, stdout_for=stdout_for, check=check)
         return series
     finally:
@@ -339,11 +505,14 @@ def machine_description(build):
                 compiler += f" ({line.split('=', 1)[1]})"
     jq = shutil.which("jq")
     jq_version = subprocess.run([jq, "--version"], capture_output=True, text=True).stdout.strip() if jq else "absent"
+    curl = shutil.which("curl")
+    curl_version = (subprocess.run([curl, "--version"], capture_output=True, text=True).stdout.split(" (")[0]
+                    if curl else "curl absent")
     return [
         f"- Date: {datetime.datetime.now().astimezone().strftime('%Y-%m-%d %H:%M %Z')}; commit {commit}",
         f"- Machine: {cpu}, {os.cpu_count()} CPUs, {mem} memory; {platform.platform()}",
         f"- Load average at start / end: {{load_start}} / {{load_end}} (other jobs share the machine)",
-        f"- Build: {compiler}; Python {platform.python_version()}; {jq_version}",
+        f"- Build: {compiler}; Python {platform.python_version()}; {jq_version}; {curl_version}",
     ]
 
 
@@ -425,7 +594,56 @@ def startup_table(rows):
     return lines
 
 
-def targets_table(answers, run_series, startup):
+def big_run_table(big):
+    size_mb = big["size"] / MB
+    out = f"{big['output_mb']:.1f} MB" if big["output_mb"] else "unknown"
+    lines = [f"## 4. Whole run on the 100 MB answer ({size_mb:.1f} MB), output to a file", "",
+             f"The simulated controller serves `{BIG_ANSWER}` as the answer to one configuration file "
+             f"(filters {generate_answers.filters_for(BIG_ANSWER)}; output {out}). The programs make three requests "
+             "(the driver's login, the file's login, the query), each on a new TLS connection. The floor is the "
+             "same run's transfer: `curl -k` posting the login and the query with the CID, each in a process and "
+             "on a connection of its own, the answer to /dev/null (the bytes received are checked). Every "
+             "program's output is compared with the native program's on every run.", "",
+             "| contender | runs | wall s | CPU s | peak RSS MB | RSS / answer | x vs native | x floor |",
+             "|---|---:|---:|---:|---:|---:|---:|---:|"]
+    by_name = {s.name: s for s in big["series"]}
+    native = by_name.get("native program")
+    floor = next((s for s in big["series"] if s.name.startswith("floor")), None)
+    for s in big["series"]:
+        if not s.ok():
+            lines.append(f"| {s.name} | {len(s.samples)} | failed: {(s.failure or 'no runs')[:100]} | | | | | |")
+            continue
+        x = ratio(s.wall(), native.wall()) if native is not None and native.ok() and s is not native else None
+        over = ratio(s.wall(), floor.wall()) if floor is not None and floor.ok() else None
+        lines.append(f"| {s.name} | {len(s.samples)} | {fmt(s.wall())} | {fmt(s.cpu())} | {s.rss_mb():.1f} | "
+                     f"{s.rss_mb() / size_mb:.2f} | {fmt(x, 2) if x else '-'} | {fmt(over, 2) if over else '-'} |")
+    lines += ["", "CPU s and peak RSS are the client process's own (for the floor: the shell's and the two curls' "
+              "CPU, the larger curl's RSS); the controller (a Python process) is not counted."]
+    return lines
+
+
+def jobs_table(series):
+    lines = [f"## 5. Parallel runs: {JOBS_FILES} configuration files, every answer {JOBS_DELAY * 1000:.0f} ms late", "",
+             f"The simulated controller holds every answer back {JOBS_DELAY * 1000:.0f} ms, as a distant one would. "
+             f"Each run makes {1 + 2 * JOBS_FILES} requests. Without `--jobs` each is made in turn on a new "
+             f"connection; with `--jobs {JOBS}` up to {JOBS} files run at once, each worker keeping its "
+             "connection. Every output is compared with the host stack's on every run.", "",
+             "| contender | runs | wall s | CPU s | peak RSS MB | x faster than host | x faster than native |",
+             "|---|---:|---:|---:|---:|---:|---:|"]
+    by_name = {s.name: s for s in series}
+    host, native = by_name.get("host stack"), by_name.get("native program")
+    for s in series:
+        if not s.ok():
+            lines.append(f"| {s.name} | {len(s.samples)} | failed: {(s.failure or 'no runs')[:100]} | | | | |")
+            continue
+        xh = ratio(host.wall(), s.wall()) if host is not None and host.ok() and s is not host else None
+        xn = ratio(native.wall(), s.wall()) if native is not None and native.ok() and s is not native else None
+        lines.append(f"| {s.name} | {len(s.samples)} | {fmt(s.wall())} | {fmt(s.cpu())} | {s.rss_mb():.1f} | "
+                     f"{fmt(xh, 2) if xh else '-'} | {fmt(xn, 2) if xn else '-'} |")
+    return lines
+
+
+def targets_table(answers, run_series, startup, big_run=None, jobs_series=()):
     def series(result, name):
         return next((s for s in result["series"] if s.name == name and s.ok()), None)
 
@@ -441,6 +659,11 @@ def targets_table(answers, run_series, startup):
             xw, xc = jq.wall() / native.wall(), jq.cpu() / native.cpu()
             lines.append(f"| 100 MB: >= 5x faster than `jq .` | {xw:.1f}x wall, {xc:.1f}x CPU | "
                          f"{'yes' if xw >= 5 else 'no'} |")
+        decode = native.phases().get("decode") if native else None
+        if decode:
+            gbs = big["size"] / decode / 1e9
+            lines.append(f"| 100 MB: decoding at >= 1 GB/s (phase split) | {gbs:.2f} GB/s ({decode:.3f} s) | "
+                         f"{'yes' if gbs >= 1 else 'no'} |")
         if native:
             m = native.rss_mb() / (big["size"] / MB)
             lines.append(f"| 100 MB: peak memory <= 4x the answer | {m:.2f}x ({native.rss_mb():.0f} MB) | "
@@ -452,6 +675,37 @@ def targets_table(answers, run_series, startup):
         x = host.wall() / native.wall()
         extra = f"; native is {native.wall() / floor.wall():.2f}x the TLS floor" if floor and floor.ok() else ""
         lines.append(f"| whole run: >= 3x faster than the host stack | {x:.2f}x{extra} | {'yes' if x >= 3 else 'no'} |")
+    if big_run is not None:
+        by_name = {s.name: s for s in big_run["series"]}
+        native, module, host = (by_name.get(n) for n in ("native program", "module main", "host stack"))
+        floor = next((s for s in big_run["series"] if s.name.startswith("floor")), None)
+        native = native if native is not None and native.ok() else None
+        if native and floor and floor.ok():
+            x = native.wall() / floor.wall()
+            lines.append(f"| 100 MB whole run: <= 2x the transfer floor | {x:.2f}x ({fmt(native.wall())} s against "
+                         f"{fmt(floor.wall())} s) | {'yes' if x <= 2 else 'no'} |")
+        if native and host and host.ok():
+            x = host.wall() / native.wall()
+            lines.append(f"| 100 MB whole run: >= 100x faster than the host stack | {x:.1f}x (host: "
+                         f"{len(host.samples)} run(s)) | {'yes' if x >= 100 else 'no'} |")
+        if native and module and module.ok():
+            x = module.wall() / native.wall()
+            lines.append(f"| 100 MB whole run: module main <= 1.2x native | {x:.2f}x | {'yes' if x <= 1.2 else 'no'} |")
+        if native:
+            m = native.rss_mb() / (big_run["size"] / MB)
+            lines.append(f"| 100 MB whole run: peak memory <= 3x the answer | {m:.2f}x ({native.rss_mb():.0f} MB) | "
+                         f"{'yes' if m <= 3 else 'no'} |")
+    by_name = {s.name: s for s in jobs_series}
+    parallel, native, host = (by_name.get(n) for n in (f"native --jobs {JOBS}", "native program", "host stack"))
+    if parallel is not None and parallel.ok():
+        if host is not None and host.ok():
+            x = host.wall() / parallel.wall()
+            lines.append(f"| --jobs {JOBS}, {JOBS_FILES} files, {JOBS_DELAY * 1000:.0f} ms answers: >= 8x faster than "
+                         f"the host stack | {x:.2f}x | {'yes' if x >= 8 else 'no'} |")
+        if native is not None and native.ok():
+            x = native.wall() / parallel.wall()
+            lines.append(f"| --jobs {JOBS}, {JOBS_FILES} files, {JOBS_DELAY * 1000:.0f} ms answers: >= 5x faster than "
+                         f"without --jobs | {x:.2f}x | {'yes' if x >= 5 else 'no'} |")
     help_row = next((r for r in startup if r["name"] == "native --help" and "median" in r), None)
     if help_row:
         ms = help_row["median"] * 1000
@@ -466,10 +720,14 @@ def main():
     parser.add_argument("--host-runs-100mb", type=int, default=3,
                         help="runs of the host stack on the 100 MB answer (about 35 s each)")
     parser.add_argument("--quick", action="store_true", help="skip the 100 MB answer and use 3 runs")
-    parser.add_argument("--only", nargs="*", choices=["answers", "run", "startup"],
-                        default=["answers", "run", "startup"])
+    parser.add_argument("--only", nargs="*", choices=["answers", "run", "startup", "big-run", "jobs"],
+                        default=["answers", "run", "startup", "big-run", "jobs"])
     parser.add_argument("--out", default=str(ROOT / "bench" / "results.md"))
+    parser.add_argument("--serve-answer", metavar="FILE", help=argparse.SUPPRESS)
     args = parser.parse_args()
+    if args.serve_answer:
+        serve_answer(args.serve_answer)
+        return
     build = (ROOT / args.build).resolve() if not Path(args.build).is_absolute() else Path(args.build)
     runs = 3 if args.quick else args.runs
     if not (build / "bin" / "quillon_bench").exists():
@@ -481,7 +739,7 @@ def main():
     load_start = " ".join(f"{x:.2f}" for x in os.getloadavg())
     description = machine_description(build)
     sections = []
-    answers, run_series, startup = [], [], []
+    answers, run_series, startup, big, jobs_series = [], [], [], None, []
     if "answers" in args.only:
         only = [n for n in generate_answers.ANSWERS if not (args.quick and n == "records_100mb")]
         paths = generate_answers.generate(ROOT / "bench" / "data", only)
@@ -503,12 +761,18 @@ def main():
     if "startup" in args.only:
         startup = startup_benchmark(build, max(30, runs), module_env)
         sections += startup_table(startup) + [""]
+    if "big-run" in args.only and not args.quick:
+        big = big_run_benchmark(build, runs, args.host_runs_100mb, module_env)
+        sections += big_run_table(big) + [""]
+    if "jobs" in args.only:
+        jobs_series = jobs_benchmark(build, runs, module_env)
+        sections += jobs_table(jobs_series) + [""]
     load_end = " ".join(f"{x:.2f}" for x in os.getloadavg())
     description = [d.replace("{load_start}", load_start).replace("{load_end}", load_end) for d in description]
     report = ["# Benchmark results", "", *description,
               f"- Whole benchmark took {time.time() - started:.0f} s (`python3 bench/run.py --build {args.build}"
               f"{' --quick' if args.quick else ''}`)", "",
-              *targets_table(answers, run_series, startup), "", *sections]
+              *targets_table(answers, run_series, startup, big, jobs_series), "", *sections]
     text = "\n".join(report).rstrip() + "\n"
     Path(args.out).write_text(text)
     print()

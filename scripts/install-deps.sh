@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs what building and testing need, skipping what is already there.
-# Debian packages with apt-get (as root), Python packages with pip.
+# Debian packages with apt-get (as root), Python packages with pip. (curl: the
+# benchmark's transfer floor.)
 set -euo pipefail
 
 need_apt=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 for pkg in g++ cmake ninja-build make libcurl4-openssl-dev libsimdjson-dev libgtest-dev openssl \
-           clang clang-format libclang-rt-14-dev jq zsh fish; do
+           clang clang-format libclang-rt-14-dev jq zsh fish curl; do
   have_pkg "$pkg" || need_apt+=("$pkg")
 done
 if [ ${#need_apt[@]} -gt 0 ]; then

@@ -19,6 +19,9 @@ Program use (prints the address on the first line, serves until killed or
 until the lifetime ends):
     python3 tools/sim_controller.py --port 0 --lifetime 600 --print-address
 
+`delay` (`--delay SECONDS`) holds every answer back by that long, as a distant
+controller would; requests on different connections wait side by side.
+
 The server always stops by itself: on leaving the context, and at the latest
 when its lifetime runs out (a daemon timer), so a crashed test never leaves it
 running.
@@ -296,6 +299,9 @@ class _Handler(http.server.BaseHTTPRequestHandler):
                  "fields": fields, "action": action, "connection": self.connection_number,
                  "session_reused": getattr(self.connection, "session_reused", None)}
         status, payload, content_type, mode, headers = sim._respond(action, fields, entry)
+        if sim.delay > 0:
+            # Waits on the stop event, so stopping the server is not held up.
+            sim._stopping.wait(sim.delay)
         if mode == "hang":
             sim._stopping.wait()
             self.close_connection = True
@@ -347,9 +353,10 @@ class _Server(http.server.ThreadingHTTPServer):
 
 
 class SimController:
-    def __init__(self, users=None, host="127.0.0.1", port=0, lifetime=300.0, verbose=False):
+    def __init__(self, users=None, host="127.0.0.1", port=0, lifetime=300.0, verbose=False, delay=0.0):
         self.users = dict(users if users is not None else {"admin": "admin"})
         self.verbose = verbose
+        self.delay = delay          # seconds every answer waits before it is sent
         self.requests = []          # one dict per request, in arrival order
         self.logins = 0             # login requests answered (successful or not)
         self.cids = []              # every CID issued, in order
@@ -480,10 +487,14 @@ def _main(argv=None):
     parser.add_argument("--user", action="append", default=[], metavar="NAME:PASSWORD",
                         help="a known user (repeatable); default admin:admin")
     parser.add_argument("--verbose", action="store_true", help="log each request on standard error")
+    parser.add_argument("--delay", type=float, default=0.0, metavar="SECONDS",
+                        help="hold every answer back this long (a distant controller); default 0")
     args = parser.parse_args(argv)
+    if args.delay < 0:
+        parser.error("--delay must not be negative")
     users = dict(u.split(":", 1) for u in args.user) if args.user else None
     sim = SimController(users=users, host=args.host, port=args.port, lifetime=args.lifetime,
-                        verbose=args.verbose).start()
+                        verbose=args.verbose, delay=args.delay).start()
     if args.print_address:
         print(sim.address, flush=True)
     # Being terminated is the normal end: clean up the certificate directory.

@@ -86,3 +86,52 @@ def test_certificate_chain_reset_and_redirects(sim):
     assert [(r["method"], r["path"], r["body"]) for r in sim.requests[-2:]] == [
         ("POST", "/v1/api", b"a=b"), ("POST", "/v1/next", b"a=b")]
     assert [r.status_code for r in answer.history] == [307]
+
+
+def _timed_logins(url, count):
+    """Posts `count` logins at once, each on its own connection: (seconds each, seconds in all)."""
+    from concurrent.futures import ThreadPoolExecutor
+
+    def one(_):
+        start = time.perf_counter()
+        answer = requests.post(url, data={"action": "login", "username": "admin", "password": SIM_USERS["admin"]},
+                               verify=False, timeout=20)
+        return time.perf_counter() - start, answer.json()
+
+    start = time.perf_counter()
+    with ThreadPoolExecutor(count) as pool:
+        results = list(pool.map(one, range(count)))
+    return results, time.perf_counter() - start
+
+
+def test_delay_holds_every_answer_back_without_serialising_them():
+    with SimController(users=SIM_USERS, lifetime=60, delay=1.0) as sim:
+        results, total = _timed_logins(sim.url, 6)
+        assert all(seconds >= 1.0 and "CID" in answer for seconds, answer in results)
+        # Side by side, not one after another (that would be 6 s); the margin
+        # is for a loaded machine, where six handshakes alone can take a second.
+        assert total < 4.0
+        sim.delay = 0.4
+        sim.script(body={"return": True}, status=503)
+        start = time.perf_counter()
+        assert post(sim, {}).status_code == 503  # scripted answers wait too
+        assert time.perf_counter() - start >= 0.4
+
+
+def test_delay_option_of_the_program():
+    import subprocess
+    import sys
+    from pathlib import Path
+
+    script = Path(__file__).resolve().parents[2] / "tools" / "sim_controller.py"
+    proc = subprocess.Popen([sys.executable, str(script), "--print-address", "--lifetime", "60", "--delay", "0.3",
+                             "--user", f"admin:{SIM_USERS['admin']}"], stdout=subprocess.PIPE, text=True)
+    try:
+        address = proc.stdout.readline().strip()
+        results, _ = _timed_logins(f"https://{address}/v1/api", 2)
+        assert all(seconds >= 0.3 and "CID" in answer for seconds, answer in results)
+    finally:
+        proc.terminate()
+        proc.wait(timeout=10)
+    refused = subprocess.run([sys.executable, str(script), "--delay", "-1"], capture_output=True, text=True)
+    assert refused.returncode == 2 and "--delay" in refused.stderr
