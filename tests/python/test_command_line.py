@@ -55,6 +55,7 @@ def count(minimum, maximum):
 def host_parser(prog, width):
     parser = argparse.ArgumentParser(
         description="Quillon Automation",
+        epilog="When the password option is absent, the password is taken from the environment variable QUILLON_PASSWORD (if set and not empty) before any prompt. The native program overwrites a password given on the command line in its own argument list, so that the process list does not show it.",
         prog=prog,
         formatter_class=lambda prog: argparse.HelpFormatter(prog, width=width),
     )

@@ -200,7 +200,8 @@ std::string text_section(std::string_view text, int width) {
 std::string format_usage(std::string_view prog, int width) { return finish_page(usage_section(prog, width)); }
 
 std::string format_help(std::string_view prog, int width) {
-  return finish_page(usage_section(prog, width) + text_section(description, width) + options_section(width));
+  return finish_page(usage_section(prog, width) + text_section(description, width) + options_section(width) +
+                     text_section(epilog, width));
 }
 
 std::string format_version(int width) {

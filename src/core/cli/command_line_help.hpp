@@ -11,6 +11,12 @@
 namespace quillon::command_line {
 
 inline constexpr std::string_view description = "Quillon Automation";
+// After the options: where else the password may come from, and how it is
+// kept out of other users' sight.
+inline constexpr std::string_view epilog =
+    "When the password option is absent, the password is taken from the environment variable QUILLON_PASSWORD (if set "
+    "and not empty) before any prompt. The native program overwrites a password given on the command line in its own "
+    "argument list, so that the process list does not show it.";
 
 // "usage: ...\n", wrapped to `width` columns (the formatter's width, i.e.
 // terminal columns minus 2). `prog` is WTF-8.
