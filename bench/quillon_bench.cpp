@@ -9,7 +9,8 @@
 //       With --repeat N the decode/filter/print cycle runs N times in this
 //       process (the output of each run is written). One JSON line per run
 //       goes to standard error: {"read":s,"decode":s,"filter":s,"print":s,
-//       "bytes_out":n,"arena_bytes":n}. --spare gives the read buffer that much
+//       "bytes_out":n,"arena_bytes":n,"decoded_bytes":n} (decoded_bytes: the arena
+//       right after decoding, the answer's own bytes included). --spare gives the read buffer that much
 //       capacity beyond its contents (default: the decoder's padding, as the
 //       program's transport gives it).
 //
@@ -131,6 +132,7 @@ int run_answer(int argc, char** argv) {
     auto t1 = Clock::now();
     quillon::json::Document document = quillon::json::decode_buffer(buffer);
     double decode_s = seconds_since(t1);
+    const std::size_t decoded_bytes = document.arena.bytes_reserved();
 
     auto t2 = Clock::now();
     quillon::json::Value result =
@@ -162,8 +164,9 @@ int run_answer(int argc, char** argv) {
 
     std::fprintf(stderr,
                  "{\"read\": %.6f, \"decode\": %.6f, \"filter\": %.6f, \"print\": %.6f, \"bytes_out\": %zu, "
-                 "\"arena_bytes\": %zu%s}\n",
-                 read_s, decode_s, filter_s, print_s, bytes_out, document.arena.bytes_reserved(), json_phase);
+                 "\"arena_bytes\": %zu, \"decoded_bytes\": %zu%s}\n",
+                 read_s, decode_s, filter_s, print_s, bytes_out, document.arena.bytes_reserved(), decoded_bytes,
+                 json_phase);
   }
   if (out_path != nullptr) ::close(fd);
   if (json_fd >= 0) ::close(json_fd);
