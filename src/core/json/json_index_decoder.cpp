@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <bit>
 #include <cstddef>
+#include <stop_token>
 #include <string>
+#include <system_error>
+#include <thread>
 
 #include "base/errors.hpp"
 #include "json/json_decode.hpp"
@@ -18,32 +21,74 @@ static_assert(std::endian::native == std::endian::little, "plain_text reads word
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
+struct Tail;
+
 // Iterative: the open containers live in the builder, so nesting costs no
 // machine stack.
 class IndexDecoder {
  public:
-  IndexDecoder(std::string_view text, const StructuralIndex& index, Arena& arena)
+  // Starts at positions()[first].
+  IndexDecoder(std::string_view text, const StructuralIndex& index, Arena& arena, std::size_t first = 0)
       : text_(text), index_(index), arena_(arena), builder_(arena) {
     auto positions = index.positions();
-    next_ = positions.data();
+    next_ = positions.data() + first;
     last_ = positions.data() + positions.size() - 1;
   }
 
+  // The whole document, whose first token opens the root.
   Value run() {
     open(advance());
-    for (;;) {
-      // Just after an opening bracket: an empty container closes at once.
-      if (*peek() == closer()) {
-        advance();
-        builder_.close();
-        if (builder_.depth() == 0 || after_value()) return finish();
-      }
-      while (!element())
-        if (after_value()) return finish();
-    }
+    if (*peek() != closer())
+      walk();
+    else
+      close_empty();
+    if (next_ != last_) fail("Extra data", peek());
+    return builder_.root();
+  }
+
+  // The elements of an array from the one at the first position to the
+  // array's closing bracket, as an array of their own; checks `stop`
+  // between elements and gives up (throws) once it is requested.
+  Value run_rest_of_array(std::stop_token stop) {
+    stop_ = &stop;
+    builder_.open_array();
+    deepest_ = 1;
+    walk();
+    return builder_.root();
+  }
+  // After run_rest_of_array: the position of the closing bracket.
+  const std::uint32_t* last_read() const { return next_ - 1; }
+  // Containers nested in the deepest place, the outermost counted.
+  std::size_t deepest() const { return deepest_; }
+
+  // While walking, at the comma at `comma`, the rest of that array may be
+  // taken from `tail` (see decode_indexed).
+  void hand_over_at(const char* comma, Tail* tail) {
+    split_comma_ = comma;
+    tail_ = tail;
   }
 
  private:
+  // Walks from the start of an element until the outermost open container
+  // closes.
+  void walk() {
+    for (;;) {
+      if (element()) {
+        // A container opened: it may be empty.
+        if (*peek() != closer()) continue;
+        if (close_empty()) return;
+      }
+      if (after_value()) return;
+    }
+  }
+
+  // Closes the container just opened; true when it was the outermost.
+  bool close_empty() {
+    advance();
+    builder_.close();
+    return builder_.depth() == 0;
+  }
+
   // The byte at the next position, which becomes the current one. The
   // sentinel at the end stays current: its byte (zero) fits no grammar.
   const char* advance() {
@@ -69,6 +114,7 @@ class IndexDecoder {
       builder_.open_array();
     else
       builder_.open_object();
+    deepest_ = std::max(deepest_, builder_.depth());
   }
 
   // The next member or item of the innermost container; true when it
@@ -101,17 +147,18 @@ class IndexDecoder {
   bool after_value() {
     for (;;) {
       const char* p = advance();
-      if (*p == ',') return false;
+      if (*p == ',') {
+        if (stop_ != nullptr && builder_.depth() == 1 && stop_->stop_requested()) fail("Stopped", p);
+        if (p != split_comma_ || !take_tail()) return false;
+        continue;  // at the closing bracket of this array
+      }
       if (*p != closer()) fail("Expecting ',' delimiter", p);
       builder_.close();
       if (builder_.depth() == 0) return true;
     }
   }
 
-  Value finish() {
-    if (next_ != last_) fail("Extra data", peek());
-    return builder_.root();
-  }
+  bool take_tail();
 
   static bool only_space(const char* p, const char* end) {
     while (p < end && detail::is_json_space(*p)) ++p;
@@ -212,12 +259,92 @@ class IndexDecoder {
   char* text_next_ = nullptr;
   char* text_end_ = nullptr;
   std::size_t text_chunk_ = 64 * 1024;
+  std::size_t deepest_ = 0;
+  const std::stop_token* stop_ = nullptr;
+  const char* split_comma_ = nullptr;
+  Tail* tail_ = nullptr;
 };
+
+// The second half of a large array, decoded on another thread: the
+// elements after the comma at `comma`, to the array's closing bracket.
+struct Tail {
+  const char* comma = nullptr;
+  Arena arena;
+  Value items;
+  const std::uint32_t* closing = nullptr;
+  std::size_t deepest = 0;
+  bool decoded = false;
+  std::jthread thread;  // last: joined before the rest goes
+};
+
+// At the split comma in an array (a comma in an object there means the
+// document is broken, and the walk finds where): the rest of the array
+// comes from the tail when it decoded and stays within the depth limit;
+// otherwise this walk goes on by itself and meets whatever the tail met.
+bool IndexDecoder::take_tail() {
+  Tail& tail = *tail_;
+  tail_ = nullptr;
+  split_comma_ = nullptr;
+  if (builder_.in_object()) return false;
+  tail.thread.join();
+  if (!tail.decoded || builder_.depth() - 1 + tail.deepest > max_depth) return false;
+  builder_.add_items(tail.items.items());
+  arena_.absorb(std::move(tail.arena));
+  next_ = tail.closing;
+  return true;
+}
+
+// Below this many positions one thread decodes alone: starting another
+// costs more than it saves.
+constexpr std::size_t split_threshold = 1u << 16;
+
+// How far past the middle a split point is looked for.
+constexpr std::size_t split_search = 1u << 14;
+
+// A comma in the middle of the positions that is followed by anything but
+// a string is a comma between array elements (in an object a key would
+// follow); 0 when there is none near.
+std::size_t find_split(std::string_view text, std::span<const std::uint32_t> positions) {
+  const std::size_t n = positions.size() - 1;  // the sentinel excluded
+  if (n < split_threshold) return 0;
+  for (std::size_t k = n / 2, end = std::min(n - 1, k + split_search); k < end; ++k) {
+    if (text[positions[k]] != ',') continue;
+    const char next = text[positions[k + 1]];
+    if (next == '{' || next == '[' || next == '-' || (next >= '0' && next <= '9')) return k;
+  }
+  return 0;
+}
 
 }  // namespace
 
+// A large document is decoded by two threads when a large array spans its
+// middle: this one from the start, the other from an element boundary in
+// the middle to the end of that array. The halves meet at the split comma.
 Value decode_indexed(std::string_view text, const StructuralIndex& index, Arena& arena) {
-  return IndexDecoder(text, index, arena).run();
+  IndexDecoder decoder(text, index, arena);
+  const auto positions = index.positions();
+  const std::size_t split = find_split(text, positions);
+  if (split == 0) return decoder.run();
+  Tail tail;
+  tail.comma = text.data() + positions[split];
+  try {
+    tail.thread = std::jthread([&tail, text, &index, split](std::stop_token stop) {
+      try {
+        IndexDecoder rest(text, index, tail.arena, split + 1);
+        tail.items = rest.run_rest_of_array(stop);
+        tail.closing = rest.last_read();
+        tail.deepest = rest.deepest();
+        tail.decoded = true;
+      } catch (...) {
+        // Broken there, too deep or out of memory: the first half's walk
+        // goes on alone and finds it in order.
+      }
+    });
+  } catch (const std::system_error&) {
+    return decoder.run();  // no thread to be had
+  }
+  decoder.hand_over_at(tail.comma, &tail);
+  return decoder.run();
 }
 
 }  // namespace quillon::json
