@@ -21,6 +21,9 @@ static_assert(std::endian::native == std::endian::little, "plain_text reads word
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
+constexpr double powers_of_ten[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                    1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
 struct Tail;
 
 // Iterative: the open containers live in the builder, so nesting costs no
@@ -187,11 +190,20 @@ class IndexDecoder {
         std::uint64_t magnitude = 0;
         while (is_digit(*q)) magnitude = magnitude * 10 + static_cast<unsigned>(*q++ - '0');
         const std::size_t n = static_cast<std::size_t>(q - digits);
-        if (n >= 1 && n <= 18 && (n == 1 || *digits != '0') && only_space(q, end)) {
+        if (n == 0 || n > 18 || (n > 1 && *digits == '0')) break;
+        if (only_space(q, end)) {
           const auto v = static_cast<std::int64_t>(magnitude);
           return Value::integer(negative ? -v : v);
         }
-        break;
+        // A short decimal fraction without exponent: its digits and the
+        // power of ten are exact doubles, so one division rounds correctly.
+        if (*q != '.') break;
+        const char* f = q + 1;
+        while (is_digit(*f)) magnitude = magnitude * 10 + static_cast<unsigned>(*f++ - '0');
+        const std::size_t decimals = static_cast<std::size_t>(f - q - 1);
+        if (decimals == 0 || n + decimals > 15 || !only_space(f, end)) break;
+        const double value = static_cast<double>(magnitude) / powers_of_ten[decimals];
+        return Value::real(negative ? -value : value);
       }
     }
     return by_hand(p, end);
