@@ -15,9 +15,14 @@ namespace {
 
 constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
 
-// Every refusal of a document leaves the decoder here, with the position in
-// the body's own bytes.
-[[noreturn]] void reject(const std::string& reason, std::size_t position) { throw JsonDecodeError(reason, position); }
+// Every refusal of a document leaves the decoder here. `text` is what was
+// decoded (after a byte-order mark, repaired if it had to be), `position`
+// is in it, and `offset` is the length of the mark, so that the reported
+// position counts the body's own bytes.
+[[noreturn]] void reject(std::string_view text, const std::string& reason, std::size_t position, std::size_t offset) {
+  (void)text;
+  throw JsonDecodeError(reason, position + offset);
+}
 
 // A root that is a single scalar: read by hand.
 Value decode_scalar_root(std::string_view text, std::size_t pos, Arena& arena) {
@@ -100,20 +105,22 @@ Document decode(std::string_view body) {
 Document decode_buffer(std::string& buffer) {
   const std::size_t offset = std::string_view(buffer).starts_with(byte_order_mark) ? byte_order_mark.size() : 0;
   std::size_t start = offset;
+  Document doc;  // keeps the text alive for a refusal
+  std::string_view text;
   try {
     for (bool repaired = false;; repaired = true) {
       const std::size_t n = buffer.size();
       buffer.resize(n + padding_bytes);
-      Document doc;
+      doc = Document{};
       const std::string& kept = doc.arena.keep(std::move(buffer));
-      const std::string_view text(kept.data() + start, n - start);
+      text = std::string_view(kept.data() + start, n - start);
       // Repaired text is valid UTF-8: a second round always decodes.
       if (decode_text(doc, text) || repaired) return doc;
       buffer = unicode::repair_utf8(text);
       start = 0;
     }
   } catch (const JsonDecodeError& e) {
-    reject(e.reason(), e.position() + offset);
+    reject(text, e.reason(), e.position(), offset);
   }
 }
 
