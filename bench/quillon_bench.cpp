@@ -9,7 +9,9 @@
 //       With --repeat N the decode/filter/print cycle runs N times in this
 //       process (the output of each run is written). One JSON line per run
 //       goes to standard error: {"read":s,"decode":s,"filter":s,"print":s,
-//       "bytes_out":n,"arena_bytes":n}. --spare gives the read buffer that much
+//       "bytes_out":n,"arena_bytes":n,"decoded_bytes":n,"decode_cpu":s}
+//       (decoded_bytes: the arena right after decoding, the answer's own bytes
+//       included; decode_cpu: CPU time of all threads while decoding). --spare gives the read buffer that much
 //       capacity beyond its contents (default: the decoder's padding, as the
 //       program's transport gives it).
 //
@@ -27,6 +29,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <exception>
 #include <fstream>
 #include <iterator>
@@ -48,6 +51,13 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// CPU time of the whole process (all its threads), in seconds.
+double process_cpu() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
 
 [[noreturn]] void usage() {
   std::fputs(
@@ -129,8 +139,11 @@ int run_answer(int argc, char** argv) {
     double read_s = seconds_since(t0);
 
     auto t1 = Clock::now();
+    const double cpu1 = process_cpu();
     quillon::json::Document document = quillon::json::decode_buffer(buffer);
     double decode_s = seconds_since(t1);
+    const double decode_cpu_s = process_cpu() - cpu1;
+    const std::size_t decoded_bytes = document.arena.bytes_reserved();
 
     auto t2 = Clock::now();
     quillon::json::Value result =
@@ -162,8 +175,9 @@ int run_answer(int argc, char** argv) {
 
     std::fprintf(stderr,
                  "{\"read\": %.6f, \"decode\": %.6f, \"filter\": %.6f, \"print\": %.6f, \"bytes_out\": %zu, "
-                 "\"arena_bytes\": %zu%s}\n",
-                 read_s, decode_s, filter_s, print_s, bytes_out, document.arena.bytes_reserved(), json_phase);
+                 "\"arena_bytes\": %zu, \"decoded_bytes\": %zu, \"decode_cpu\": %.6f%s}\n",
+                 read_s, decode_s, filter_s, print_s, bytes_out, document.arena.bytes_reserved(), decoded_bytes,
+                 decode_cpu_s, json_phase);
   }
   if (out_path != nullptr) ::close(fd);
   if (json_fd >= 0) ::close(json_fd);

@@ -298,3 +298,110 @@ TEST(JsonDecode, ErrorsCarryTheHostsPosition) {
 }
 
 }  // namespace
+
+namespace {
+
+// A large answer is decoded in two halves that meet at a comma between
+// elements of its big array; the whole must be what its parts are alone.
+std::string element(int i) {
+  switch (i % 6) {
+    case 0:
+      return "{\"name\": \"gw-" + std::to_string(i) + "\", \"id\": 123456789012345678901234, \"up\": true}";
+    case 1:
+      return "{\"a\": 1, \"b\": [\"x\\n\", {}], \"a\": [" + std::to_string(i) + "]}";  // repeated key
+    case 2:
+      return "[NaN, -Infinity, 1.5e3, [], {\"\\ud800\": null}]";
+    case 3:
+      return std::to_string(i);
+    case 4:
+      return "{\"deep\": [[[{\"k\": [false]}]]]}";
+    default:
+      return "\"text " + std::to_string(i) + "\"";
+  }
+}
+
+// `count` elements, the one at `broken` (if any) replaced by `damage`;
+// sets `damage_at` to where the damage starts.
+std::string big_answer(int count, int broken = -1, std::string_view damage = "", std::size_t* damage_at = nullptr) {
+  std::string body = "{\"return\": true, \"results\": [";
+  for (int i = 0; i < count; ++i) {
+    if (i) body += ", ";
+    if (i == broken) {
+      if (damage_at) *damage_at = body.size();
+      body += damage;
+    } else {
+      body += element(i);
+    }
+  }
+  return body + "]}";
+}
+
+std::size_t rejected_at(const std::string& body) {
+  try {
+    decode(body);
+  } catch (const JsonDecodeError& e) {
+    return e.position();
+  }
+  ADD_FAILURE() << "accepted";
+  return 0;
+}
+
+TEST(JsonDecode, LargeArraysInTwoHalvesDecodeAsTheirParts) {
+  constexpr int count = 30000;  // well over the positions needed for a split
+  std::string expected = "{\"return\":true,\"results\":[";
+  for (int i = 0; i < count; ++i) {
+    if (i) expected += ',';
+    expected += rendered(element(i));
+  }
+  expected += "]}";
+  EXPECT_EQ(rendered(big_answer(count)), expected);
+}
+
+TEST(JsonDecode, LargeArraysReportTheFirstFaultWhicheverHalfHoldsIt) {
+  constexpr int count = 30000;
+  for (int broken : {100, count / 2, count / 2 + 7, count - 3}) {
+    for (std::string_view damage : {"[1,]", "{\"a\" 1}", "tru", "{\"a\":1]"}) {
+      std::size_t at = 0;
+      std::string body = big_answer(count, broken, damage, &at);
+      std::size_t position = rejected_at(body);
+      EXPECT_GE(position, at) << broken << " " << damage;
+      EXPECT_LT(position, at + damage.size() + 1) << broken << " " << damage;
+    }
+  }
+  // Junk after the array, and an object member where an element should be.
+  EXPECT_EQ(rejected_at(big_answer(count) + " x"), big_answer(count).size() + 1);
+  std::size_t at = 0;
+  std::string body = big_answer(count, count * 3 / 5, "\"k\": 1", &at);
+  EXPECT_EQ(rejected_at(body), at + 3);
+}
+
+TEST(JsonDecode, DepthLimitHoldsAcrossTheHalves) {
+  constexpr int count = 30000;
+  // Nested to the limit counting the root object and the array, then one more.
+  for (std::size_t depth : {max_depth - 2, max_depth - 1}) {
+    std::string deep = std::string(depth, '[') + std::string(depth, ']');
+    std::string body = big_answer(count, count - 10, deep);
+    bool refused = false;
+    try {
+      decode(body);
+    } catch (const JsonDecodeError& e) {
+      refused = true;
+      EXPECT_NE(e.reason().find("deeper"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(refused, depth + 2 > max_depth) << depth;
+  }
+}
+
+TEST(JsonDecode, ObjectsAreNeverSplit) {
+  // A comma followed by a value in a large object is a fault, not a split,
+  // even where what follows would read as the rest of an array.
+  std::string body = "{";
+  for (int k = 0; k < 40000; ++k) body += "\"k" + std::to_string(k) + "\": " + std::to_string(k) + ", ";
+  std::size_t at = body.size() * 52 / 100;
+  at = body.find(", ", at) + 2;
+  body.insert(at, "1, {\"x\": 1}], ");
+  body += "\"last\": 0}";
+  EXPECT_EQ(rejected_at(body), at);
+}
+
+}  // namespace

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -29,6 +30,8 @@ class TreeBuilder {
   void key(std::string_view k) { key_ = k; }
   // Adds a value whose own data already lives in the arena (or is static).
   void add(Value v);
+  // Adds `items`, decoded elsewhere, to the open array.
+  void add_items(std::span<const Value> items) { items_.insert(items_.end(), items.begin(), items.end()); }
   // Finishes the innermost container and adds it to its parent.
   void close();
 

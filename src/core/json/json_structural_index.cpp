@@ -1,0 +1,54 @@
+#include "json/json_structural_index.hpp"
+
+#include <simdjson.h>
+
+#include "json/json_decode.hpp"
+
+namespace quillon::json {
+namespace {
+
+static_assert(padding_bytes >= simdjson::SIMDJSON_PADDING);
+
+// The index takes four bytes per byte of capacity (only the touched part
+// is resident); one much larger than usual is given back after its answer.
+constexpr std::size_t keep_capacity = std::size_t{32} << 20;
+
+// The first stage does not track nesting; the library still wants a depth.
+constexpr std::size_t stage_depth = 64;
+
+}  // namespace
+
+StructuralIndex::StructuralIndex() = default;
+StructuralIndex::~StructuralIndex() = default;
+
+StructuralIndex::Outcome StructuralIndex::build(std::string_view text) {
+  if (!stage_ || stage_->capacity() < text.size()) {
+    stage_.reset();
+    if (simdjson::get_active_implementation()->create_dom_parser_implementation(text.size(), stage_depth, stage_))
+      return Outcome::rejected;
+  }
+  auto error =
+      stage_->stage1(reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), simdjson::stage1_mode::regular);
+  if (error == simdjson::SUCCESS) return Outcome::indexed;
+  return error == simdjson::UTF8_ERROR ? Outcome::invalid_utf8 : Outcome::rejected;
+}
+
+std::span<const std::uint32_t> StructuralIndex::positions() const {
+  return {stage_->structural_indexes.get(), std::size_t{stage_->n_structural_indexes} + 1};
+}
+
+char* StructuralIndex::unescape(const char* src, char* dst) const {
+  return reinterpret_cast<char*>(
+      stage_->parse_string(reinterpret_cast<const std::uint8_t*>(src), reinterpret_cast<std::uint8_t*>(dst)));
+}
+
+void StructuralIndex::trim() {
+  if (stage_ && stage_->capacity() > keep_capacity) stage_.reset();
+}
+
+StructuralIndex& thread_structural_index() {
+  thread_local StructuralIndex index;
+  return index;
+}
+
+}  // namespace quillon::json
