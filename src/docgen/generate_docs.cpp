@@ -209,7 +209,7 @@ std::string bash_script(const std::vector<DocOption>& options) {
 // Text inside a single-quoted zsh word.
 std::string zsh_quoted(std::string_view text) { return replace_all(text, "'", "'\\''"); }
 
-// A description in an _arguments spec: brackets and colons are syntax there.
+// A description in an _arguments entry: brackets and colons are syntax there.
 std::string zsh_description(std::string_view text) {
   std::string out;
   for (char c : text) {
@@ -237,15 +237,15 @@ std::string zsh_script(const std::vector<DocOption>& options) {
       names = cat({"'", exclusive, "'{", option.short_name, takes_value ? "+" : "", ",", long_spec, "}'"});
     }
     if (option.short_name.empty() && option.ends_run) names = cat({"'(- *)", long_spec});
-    std::string spec = cat({names, "[", zsh_description(option.help), "]"});
+    std::string entry = cat({names, "[", zsh_description(option.help), "]"});
     if (takes_value) {
       std::string action = option.kind == ValueKind::directory ? "_files -/"
                            : option.kind == ValueKind::file    ? "_files"
                                                                : " ";
-      spec += cat({":", zsh_quoted(option.metavar), ":", action});
+      entry += cat({":", zsh_quoted(option.metavar), ":", action});
     }
-    spec += "'";
-    out += cat({"  ", spec, i + 1 < options.size() ? " \\\n" : "\n"});
+    entry += "'";
+    out += cat({"  ", entry, i + 1 < options.size() ? " \\\n" : "\n"});
   }
   return out;
 }

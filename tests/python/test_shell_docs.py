@@ -122,14 +122,14 @@ def test_zsh_specs_match_help(expected):
     if shutil.which("zsh"):
         assert subprocess.run(["zsh", "-n", str(path)]).returncode == 0
     found = {}
-    for spec in re.findall(r"^  (.*?)(?: \\)?$", text, re.M):
-        names = re.match(r"'(?:\([^)]*\))?'?(?:\{([^}]*)\}'|([^=\[]+)=?)", spec)
-        assert names, spec
-        value = re.search(r"\]:([^:]*):(.*)'$", spec)
+    for entry in re.findall(r"^  (.*?)(?: \\)?$", text, re.M):
+        names = re.match(r"'(?:\([^)]*\))?'?(?:\{([^}]*)\}'|([^=\[]+)=?)", entry)
+        assert names, entry
+        value = re.search(r"\]:([^:]*):(.*)'$", entry)
         metavar = value.group(1) if value else None
         action = value.group(2) if value else None
         for name in (names.group(1) or names.group(2)).split(","):
             found[name.rstrip("+=")] = metavar
             assert action == {"flag": None, "text": " ", "directory": "_files -/", "file": "_files"}[
-                kind(name.rstrip("+="), metavar)], spec
+                kind(name.rstrip("+="), metavar)], entry
     assert found == expected
