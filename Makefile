@@ -73,7 +73,8 @@ wheel: deps
 # The repaired wheel in a fresh virtual environment, checked from outside the source tree.
 wheel-check: wheel
 	rm -rf build/venv-wheel && $(PYTHON) -m venv --system-site-packages build/venv-wheel
-	build/venv-wheel/bin/python -m pip install -q --no-index --no-deps $(WHEEL_DIR)/quillon-*.whl
+	@# --force-reinstall: the system site-packages may hold an earlier pip install . of the same version.
+	build/venv-wheel/bin/python -m pip install -q --no-index --no-deps --force-reinstall $(WHEEL_DIR)/quillon-*.whl
 	cd /tmp && env -u PYTHONPATH PATH=$(CURDIR)/build/venv-wheel/bin:$$PATH QUILLON_SOURCE=$(CURDIR) \
 	  $(CURDIR)/build/venv-wheel/bin/python -m pytest -q -p no:cacheprovider $(CURDIR)/tests/install
 
