@@ -29,6 +29,15 @@ def wait_for_request(sim, action, timeout=30):
         time.sleep(0.05)
 
 
+def interrupt(process, within):
+    """Ctrl-C, then what the process wrote; it must have ended `within` seconds."""
+    sent = time.monotonic()
+    process.send_signal(signal.SIGINT)
+    stdout, stderr = process.communicate(timeout=10)
+    assert time.monotonic() - sent < within
+    return stdout, stderr
+
+
 def secret_args(sim, config_dir):
     sim.users["admin"] = SECRET
     return login_args(sim, password=SECRET, config_dir=config_dir)
@@ -82,10 +91,7 @@ def test_ctrl_c_stops_a_request_that_never_ends(sim, tmp_path, front_end):
     process = start(front_end, secret_args(sim, tmp_path))
     wait_for_request(sim, "list_gateways")
     time.sleep(0.3)
-    sent = time.monotonic()
-    process.send_signal(signal.SIGINT)
-    stdout, stderr = process.communicate(timeout=10)
-    assert time.monotonic() - sent < 3
+    stdout, stderr = interrupt(process, within=3)
     assert_stopped_by_ctrl_c(front_end, process.returncode, stderr)
     assert stdout == b"gateways\n"
     assert SECRET.encode() not in stderr
@@ -239,10 +245,7 @@ def test_ctrl_c_stops_a_wait_for_a_configuration_file_that_never_comes(sim, tmp_
     process = start(front_end, secret_args(sim, tmp_path))
     wait_for_request(sim, "login")
     time.sleep(0.5)
-    sent = time.monotonic()
-    process.send_signal(signal.SIGINT)
-    stdout, stderr = process.communicate(timeout=10)
-    assert time.monotonic() - sent < 2
+    stdout, stderr = interrupt(process, within=2)
     assert_stopped_by_ctrl_c(front_end, process.returncode, stderr)
 
 
