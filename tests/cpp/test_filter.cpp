@@ -23,7 +23,7 @@ struct Build {
   Value array(std::initializer_list<Value> items) { return arena.copy_array(std::vector<Value>(items)); }
   Value object(std::initializer_list<std::pair<std::string_view, Value>> members) {
     std::vector<Member> m;
-    for (auto& [k, v] : members) m.push_back(Member{arena.copy(k), v});
+    for (auto& [k, v] : members) m.push_back(Member{arena.store_key(k), v});
     return arena.copy_object(m);
   }
 };
@@ -62,9 +62,9 @@ TEST(JsonFilter, ProjectedKeysOutliveTheFilterList) {
   }
   ASSERT_EQ(r.kind(), Kind::object);
   ASSERT_EQ(r.size(), 2u);  // duplicates keep one entry, at the first position
-  EXPECT_EQ(r.members()[0].key, "name");
+  EXPECT_EQ(r.members()[0].key(), "name");
   EXPECT_EQ(r.members()[0].value.as_chars(), "gw-a");
-  EXPECT_EQ(r.members()[1].key, "vpc_id");
+  EXPECT_EQ(r.members()[1].key(), "vpc_id");
   EXPECT_EQ(r.members()[1].value.as_chars(), "FILTER_NOT_FOUND");
 }
 
@@ -114,9 +114,10 @@ TEST(JsonFilter, LongFilterListsRunWithoutDeepCalls) {
   constexpr int depth = 1'000'000;
   Arena arena;
   Value v = Value::integer(7);
+  const quillon::json::Key k = arena.store_key("k");
   for (int i = 0; i < depth; ++i) {
     Member* m = arena.allocate_array<Member>(1);
-    *m = Member{"k", v};
+    *m = Member{k, v};
     v = Value::object(m, 1);
   }
   std::vector<std::string> filters(depth, "k");

@@ -50,7 +50,8 @@ int closed_port() {
 
 TEST(FormEncode, WritesEachKindLikeTheHostClient) {
   Value inner[] = {Value::null(), Value::real(1e20), Value::text("a b")};
-  json::Member members[] = {{"k1", Value::integer(1)}, {"k 2", Value::null()}};
+  json::Arena keys;
+  json::Member members[] = {{keys.store_key("k1"), Value::integer(1)}, {keys.store_key("k 2"), Value::null()}};
   Value items[] = {Value::null(), Value::integer(-7), Value::boolean(false), Value::array(inner, 3),
                    Value::object(members, 2)};
   EXPECT_EQ(encode({{"CID", Value::text("x&y=z+%\xc3\xa9~_.-")},

@@ -66,7 +66,7 @@ void render(const Value& v, std::string& out) {
       out += '{';
       for (std::size_t i = 0; i < v.size(); ++i) {
         if (i) out += ',';
-        render(Value::text(v.members()[i].key), out);
+        render(Value::text(v.members()[i].key()), out);
         out += ':';
         render(v.members()[i].value, out);
       }
@@ -208,10 +208,10 @@ TEST(JsonDecode, LargeObjectsKeepFirstPositionAndLastValue) {
   ASSERT_EQ(doc.root.size(), 301u);
   for (int k = 0; k < 300; ++k) {
     const Member& m = doc.root.members()[k];
-    EXPECT_EQ(m.key, "k" + std::to_string(k));
+    EXPECT_EQ(m.key(), "k" + std::to_string(k));
     EXPECT_EQ(m.value.as_integer(), 2000 + k);
   }
-  EXPECT_EQ(doc.root.members()[300].key, "last");
+  EXPECT_EQ(doc.root.members()[300].key(), "last");
 }
 
 // Keys longer than the decoder's padding, plain and escaped, repeated, and
@@ -263,8 +263,8 @@ TEST(JsonDecode, TextsEndAtTheirQuoteWhereverEscapesSit) {
       expected_escaped.insert(at, "\"");
       Document doc = decode("{\"" + plain + "\": [\"" + plain + "\", \"" + escaped + "\"], \"" + escaped + "\": 1}");
       ASSERT_EQ(doc.root.size(), 2u);
-      EXPECT_EQ(doc.root.members()[0].key, plain);
-      EXPECT_EQ(doc.root.members()[1].key, expected_escaped);
+      EXPECT_EQ(doc.root.members()[0].key(), plain);
+      EXPECT_EQ(doc.root.members()[1].key(), expected_escaped);
       auto items = doc.root.members()[0].value.items();
       EXPECT_EQ(items[0].as_chars(), plain);
       EXPECT_EQ(items[1].as_chars(), expected_escaped) << "length " << length << " at " << at;

@@ -21,7 +21,7 @@ Value nest(Arena& arena, int depth, bool objects, Value leaf) {
   Value v = leaf;
   for (int i = 0; i < depth; ++i) {
     if (objects) {
-      Member m{"k", v};
+      Member m{arena.store_key("k"), v};
       v = arena.copy_object({&m, 1});
     } else {
       v = arena.copy_array({&v, 1});
@@ -60,7 +60,7 @@ TEST(Printer, HandsOverBoundedPiecesAsItGoes) {
   Arena arena;
   std::vector<Value> rows;
   for (int i = 0; i < 50000; ++i) {
-    Member m[2] = {{"id", Value::integer(i)}, {"name", Value::text("some row name")}};
+    Member m[2] = {{arena.store_key("id"), Value::integer(i)}, {arena.store_key("name"), Value::text("some row name")}};
     rows.push_back(arena.copy_object(m));
   }
   Value v = arena.copy_array(rows);
@@ -82,10 +82,10 @@ TEST(Printer, HandsOverBoundedPiecesAsItGoes) {
 // Objects whose keys are the very same strings share a sorted order; one
 // with the same strings in another order must still be sorted on its own.
 TEST(Printer, ObjectsSharingKeyStringsSortEachOnItsOwnOrder) {
-  static const std::string a = "a", b = "b", c = "c";
   Arena arena;
+  const quillon::json::Key a = arena.store_key("a"), b = arena.store_key("b"), c = arena.store_key("c");
   std::vector<Value> records;
-  const std::vector<std::vector<std::pair<const std::string*, int>>> layouts = {
+  const std::vector<std::vector<std::pair<const quillon::json::Key*, int>>> layouts = {
       {{&b, 1}, {&a, 2}}, {{&a, 3}, {&b, 4}}, {{&b, 5}, {&a, 6}}, {{&c, 7}, {&a, 8}}, {{&b, 9}, {&a, 10}}};
   for (const auto& layout : layouts) {
     std::vector<Member> members;
@@ -123,9 +123,11 @@ TEST(Printer, EscapeWidthOfEveryCodePoint) {
 // completed; whatever is reused or laid out anew, joining the lines again
 // must give the flat text (texts without spaces or line ends are never cut).
 TEST(Printer, LinesJoinBackIntoTheFlatText) {
-  static const std::vector<std::string> keys = {"a", "name", "it's", "\xC3\xA9t\xC3\xA9", "a_rather_long_key_name"};
   static const std::vector<std::string> units = {"x", "\xE6\x9D\xB1", "'", "\"", "\\", "\x01", "\xED\xA0\x80"};
   Arena arena;
+  std::vector<quillon::json::Key> keys;
+  for (const char* k : {"a", "name", "it's", "\xC3\xA9t\xC3\xA9", "a_rather_long_key_name"})
+    keys.push_back(arena.store_key(k));
   std::vector<std::string> storage;  // texts the values point at
   storage.reserve(100000);
   unsigned seed = 12345;
@@ -156,7 +158,7 @@ TEST(Printer, LinesJoinBackIntoTheFlatText) {
             break;
           }
           case 2: {
-            Member inner{"x", text(length - 10)};
+            Member inner{arena.store_key("x"), text(length - 10)};
             value = arena.copy_object({&inner, 1});
             break;
           }

@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     quillon::json::Document doc = quillon::json::decode(std::string_view(reinterpret_cast<const char*>(data), size));
     std::vector<quillon::FormField> fields;
     if (doc.root.is_object()) {
-      for (const auto& m : doc.root.members()) fields.push_back({std::string(m.key), m.value});
+      for (const auto& m : doc.root.members()) fields.push_back({std::string(m.key()), m.value});
     } else {
       fields.push_back({"value", doc.root});
     }

@@ -27,7 +27,7 @@ std::vector<json::Value> compound_elements(const json::Value& results) {
       elements.assign(results.items().begin(), results.items().end());
       break;
     case json::Kind::object:
-      for (const json::Member& m : results.members()) elements.push_back(json::Value::text(m.key));
+      for (const json::Member& m : results.members()) elements.push_back(json::Value::text(m.key()));
       break;
     case json::Kind::text: {
       std::string_view s = results.as_chars();
@@ -231,10 +231,11 @@ json::Document ControllerSession::run_query_unnamed(const std::string& config_fi
   }
 
   std::vector<json::Value> entries;
+  const json::Key object_key = arena.store_key("object"), results_key = arena.store_key("results");
   for (std::size_t k = 0; k < elements.size(); ++k) {
     json::Member* members = arena.allocate_array<json::Member>(2);
-    new (members) json::Member{"object", elements[k]};
-    new (members + 1) json::Member{"results", narrowed[k]};
+    new (members) json::Member{object_key, elements[k]};
+    new (members + 1) json::Member{results_key, narrowed[k]};
     entries.push_back(json::Value::object(members, 2));
   }
   result.root = arena.copy_array(entries);

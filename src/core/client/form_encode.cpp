@@ -105,7 +105,7 @@ std::string encode_form(std::span<const FormField> fields) {
     if (v.is_array()) {
       for (const json::Value& item : v.items()) add(f, item);
     } else if (v.is_object()) {
-      for (const json::Member& m : v.members()) add(f, json::Value::text(m.key));
+      for (const json::Member& m : v.members()) add(f, json::Value::text(m.key()));
     } else {
       add(f, v);
     }
@@ -131,8 +131,8 @@ std::string encode_form(std::span<const FormField> fields) {
       }
     } else if (v.is_object()) {
       for (const json::Member& m : v.members()) {
-        require_utf8(m.key);
-        emit(p.name, m.key);
+        require_utf8(m.key());
+        emit(p.name, m.key());
       }
     } else {
       scratch.clear();

@@ -1,5 +1,7 @@
 #include "filter/json_filter.hpp"
 
+#include <array>
+#include <cstdint>
 #include <optional>
 #include <unordered_set>
 
@@ -88,20 +90,20 @@ class JsonExpression {
       if (count_++ == 0) trimmed_ = key;
       // Equal keys look up equal values, so a projection stores each key once,
       // at its first position. The keys outlive the filter list: copy them.
-      if (seen.insert(key).second) distinct_.push_back(arena.copy(key));
+      if (seen.insert(key).second) distinct_.push_back(arena.store_key(key));
     });
   }
 
   bool is_descent() const { return count_ == 1; }
   const std::string_view& trimmed_key() const { return trimmed_; }
   const std::string_view& whole_key() const { return whole_; }
-  const std::vector<std::string_view>& projection_keys() const { return distinct_; }
+  const std::vector<json::Key>& projection_keys() const { return distinct_; }
 
  private:
   std::string_view whole_;
   std::string_view trimmed_;
   std::size_t count_ = 0;
-  std::vector<std::string_view> distinct_;
+  std::vector<json::Key> distinct_;
 };
 
 class JsonAdapter {
@@ -122,16 +124,32 @@ class JsonAdapter {
   Value null() const { return Value::null(); }
   Value marker() const { return Value::text(not_found_marker); }
 
-  Value lookup(const Value& container, std::string_view key) const {
+  Value lookup(const Value& container, std::string_view key) {
     if (auto found = lookup_or_missing(container, key)) return *found;
     KeyLookupError error{std::string(key)};
     error.explain("no key " + quoted(key) + " in a result");
     throw error;
   }
-  std::optional<Value> lookup_or_missing(const Value& container, std::string_view key) const {
+  std::optional<Value> lookup_or_missing(const Value& container, std::string_view key) {
     if (!container.is_object()) throw_not_subscriptable(container, key);
-    if (const Value* found = container.find(key)) return *found;
+    const std::span<const Member> members = container.members();
+    // The decoder stores each key's text once, so the records of an answer
+    // hold the very same key at the same place: the same address settles it.
+    Hint& hint = hints_[(reinterpret_cast<std::uintptr_t>(key.data()) >> 3) % hints_.size()];
+    if (hint.wanted == key.data() && hint.stored.size() == key.size() && hint.position < members.size()) {
+      const Member& m = members[hint.position];
+      if (m.key_handle == hint.stored) return m.value;
+    }
+    for (std::size_t i = 0; i < members.size(); ++i) {
+      if (members[i].key() == key) {
+        hint = {key.data(), members[i].key_handle, i};
+        return members[i].value;
+      }
+    }
     return std::nullopt;
+  }
+  std::optional<Value> lookup_or_missing(const Value& container, json::Key key) {
+    return lookup_or_missing(container, key.text());
   }
 
   template <typename F>
@@ -158,7 +176,7 @@ class JsonAdapter {
       members_.clear();
     }
     // Keys arrive distinct (JsonExpression::projection_keys), so this only appends.
-    void set(std::string_view key, const Value& value) { members_.push_back(Member{key, value}); }
+    void set(json::Key key, const Value& value) { members_.push_back(Member{key, value}); }
     Value finish() { return arena_.copy_object(members_); }
 
    private:
@@ -171,8 +189,17 @@ class JsonAdapter {
   ObjectBuilder new_object() { return ObjectBuilder(arena_, member_scratch_); }
 
  private:
+  // Where a looked-up key was found last: the key's text as asked for and as
+  // stored in the object, and its position there.
+  struct Hint {
+    const char* wanted = nullptr;
+    json::Key stored;
+    std::size_t position = 0;
+  };
+
   json::Arena& arena_;
   std::vector<Member> member_scratch_;
+  std::array<Hint, 16> hints_{};
 };
 
 class FilterSpan {

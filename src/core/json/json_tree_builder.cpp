@@ -69,8 +69,8 @@ void TreeBuilder::add_member(Frame& f, std::string_view key, Value v) {
   if (key.size() <= recent_key_max_length) {
     if (recent_keys_.empty()) recent_keys_.resize(recent_keys_size);
     slot = &recent_keys_[hash_key(key) & (recent_keys_size - 1)];
-    if (slot->key.size() != key.size() || slot->key != key) {
-      slot->key = arena_.copy(key);
+    if (slot->key.text() != key) {
+      slot->key = arena_.store_key(key);
       slot->object = 0;  // unknown: looked up below
     } else if (slot->object == f.id) {
       members_[f.start + slot->position].value = v;
@@ -82,7 +82,7 @@ void TreeBuilder::add_member(Frame& f, std::string_view key, Value v) {
   if (position != not_found)
     members_[f.start + position].value = v;
   else
-    position = append_member(f, slot != nullptr ? slot->key : arena_.copy(key), v);
+    position = append_member(f, slot != nullptr ? slot->key : arena_.store_key(key), v);
   if (slot != nullptr) {
     slot->object = f.id;
     slot->position = position;
@@ -94,25 +94,25 @@ std::size_t TreeBuilder::find_member(const Frame& f, std::string_view key) const
   const std::size_t n = members_.size() - f.start;
   if (n < linear_scan_limit) {
     for (std::size_t i = 0; i < n; ++i)
-      if (members[i].key == key) return i;
+      if (members[i].key() == key) return i;
     return not_found;
   }
   const std::size_t mask = f.index.size() - 1;
   for (std::size_t slot = hash_key(key) & mask;; slot = (slot + 1) & mask) {
     std::uint32_t entry = f.index[slot];
     if (entry == 0) return not_found;
-    if (members[entry - 1].key == key) return entry - 1;
+    if (members[entry - 1].key() == key) return entry - 1;
   }
 }
 
-std::size_t TreeBuilder::append_member(Frame& f, std::string_view stored_key, Value v) {
+std::size_t TreeBuilder::append_member(Frame& f, Key stored_key, Value v) {
   const std::size_t n = members_.size() - f.start;
   members_.push_back({stored_key, v});
   if (n + 1 == linear_scan_limit) {
     rebuild_index(f, 4 * linear_scan_limit);
   } else if (n + 1 > linear_scan_limit) {
     const std::size_t mask = f.index.size() - 1;
-    std::size_t slot = hash_key(stored_key) & mask;
+    std::size_t slot = hash_key(stored_key.text()) & mask;
     while (f.index[slot] != 0) slot = (slot + 1) & mask;
     f.index[slot] = static_cast<std::uint32_t>(n + 1);
     if (2 * (n + 1) > f.index.size()) rebuild_index(f, 2 * f.index.size());
@@ -125,7 +125,7 @@ void TreeBuilder::rebuild_index(Frame& f, std::size_t capacity) {
   const std::size_t mask = capacity - 1;
   const std::size_t n = members_.size() - f.start;
   for (std::size_t i = 0; i < n; ++i) {
-    std::size_t slot = hash_key(members_[f.start + i].key) & mask;
+    std::size_t slot = hash_key(members_[f.start + i].key()) & mask;
     while (f.index[slot] != 0) slot = (slot + 1) & mask;
     f.index[slot] = static_cast<std::uint32_t>(i + 1);
   }

@@ -54,7 +54,7 @@ class TreeBuilder {
   // older object's id proves the key is not yet in the current object, and
   // one with the current id says where it is. Anything else is looked up.
   struct KeySlot {
-    std::string_view key;
+    Key key;
     std::uint64_t object = 0;
     std::size_t position = 0;
   };
@@ -63,7 +63,7 @@ class TreeBuilder {
   void open(bool object);
   void add_member(Frame& f, std::string_view key, Value v);
   std::size_t find_member(const Frame& f, std::string_view key) const;
-  std::size_t append_member(Frame& f, std::string_view stored_key, Value v);
+  std::size_t append_member(Frame& f, Key stored_key, Value v);
   void rebuild_index(Frame& f, std::size_t capacity);
 
   Arena& arena_;

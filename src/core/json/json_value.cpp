@@ -14,7 +14,7 @@ std::uint32_t Value::checked_size(std::size_t n) {
 
 const Value* Value::find(std::string_view key) const {
   for (const Member& m : members())
-    if (m.key == key) return &m.value;
+    if (m.key() == key) return &m.value;
   return nullptr;
 }
 
@@ -41,6 +41,15 @@ std::string_view Arena::copy(std::string_view s) {
   char* p = allocate_array<char>(s.size());
   std::memcpy(p, s.data(), s.size());
   return {p, s.size()};
+}
+
+Key Arena::store_key(std::string_view text) {
+  if (text.empty()) return Key();
+  const std::uint32_t n = Value::checked_size(text.size());
+  char* p = allocate_array<char>(sizeof n + text.size());
+  std::memcpy(p, &n, sizeof n);
+  std::memcpy(p + sizeof n, text.data(), text.size());
+  return Key(p + sizeof n);
 }
 
 Value Arena::copy_array(std::span<const Value> items) {

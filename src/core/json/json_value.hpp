@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <span>
 #include <string>
@@ -84,10 +85,11 @@ class Value {
   const Value* find(std::string_view key) const;
 
   static constexpr std::size_t max_size = 0xffffffffu;
+  // `n` as a size, or std::length_error beyond max_size.
+  static std::uint32_t checked_size(std::size_t n);
 
  private:
   constexpr Value(Kind k, std::uint32_t n) : kind_(k), size_(n), integer_(0) {}
-  static std::uint32_t checked_size(std::size_t n);
   static Value chars(Kind k, std::string_view s) {
     Value v(k, checked_size(s.size()));
     v.chars_ = s.data();
@@ -105,12 +107,38 @@ class Value {
   };
 };
 
+// An object key: its WTF-8 text stored once, its length just before it
+// (Arena::store_key), so that a member takes 24 bytes, not 32. Answers repeat
+// the same few keys in millions of records, and the decoder stores each once:
+// equal handles mean equal keys.
+class Key {
+ public:
+  Key() : chars_(empty_ + sizeof(std::uint32_t)) {}  // the empty key
+
+  std::string_view text() const {
+    std::uint32_t n;
+    std::memcpy(&n, chars_ - sizeof n, sizeof n);
+    return {chars_, n};
+  }
+  std::size_t size() const { return text().size(); }
+  bool operator==(Key other) const { return chars_ == other.chars_; }
+
+ private:
+  friend class Arena;
+  explicit Key(const char* chars) : chars_(chars) {}
+  static constexpr char empty_[sizeof(std::uint32_t) + 1] = {};
+  const char* chars_;
+};
+
 struct Member {
-  std::string_view key;  // WTF-8
+  Key key_handle;
   Value value;
+
+  std::string_view key() const { return key_handle.text(); }
 };
 
 static_assert(sizeof(Value) == 16);
+static_assert(sizeof(Member) == 24);
 
 inline std::span<const Member> Value::members() const { return {members_, size_}; }
 
@@ -132,6 +160,8 @@ class Arena {
     return static_cast<T*>(allocate(n * sizeof(T), alignof(T)));
   }
   std::string_view copy(std::string_view s);
+  // `text` as an object key (see Key).
+  Key store_key(std::string_view text);
   Value copy_array(std::span<const Value> items);
   Value copy_object(std::span<const Member> members);
   // Takes `buffer` over; the returned string (and views into its bytes)

@@ -270,7 +270,7 @@ void Writer::put_value(const Value& root) {
       child = &v.items()[f.next];
     } else {
       const json::Member& m = v.members()[f.next];
-      put_text(m.key);
+      put_text(m.key());
       put(": ");
       child = &m.value;
     }

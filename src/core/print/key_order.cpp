@@ -10,7 +10,7 @@ void append_key_order(std::span<const json::Member> members, std::vector<std::ui
   const auto begin = static_cast<std::ptrdiff_t>(order.size());
   for (std::uint32_t i = 0; i < members.size(); ++i) order.push_back(i);
   // WTF-8 byte order is code-point order, lone surrogates included.
-  auto by_key = [&](std::uint32_t a, std::uint32_t b) { return members[a].key < members[b].key; };
+  auto by_key = [&](std::uint32_t a, std::uint32_t b) { return members[a].key() < members[b].key(); };
   auto lo = order.begin() + begin, hi = order.end();
   if (hi - lo <= 16) {
     // Records are small objects: insertion sort beats the merge sort's set-up.

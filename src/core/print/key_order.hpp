@@ -47,7 +47,7 @@ class KeyOrders {
   };
   static bool same_keys(std::span<const json::Member> a, std::span<const json::Member> b) {
     for (std::size_t i = 0; i < a.size(); ++i)
-      if (a[i].key.data() != b[i].key.data() || a[i].key.size() != b[i].key.size()) return false;
+      if (!(a[i].key_handle == b[i].key_handle)) return false;
     return !a.empty();
   }
 

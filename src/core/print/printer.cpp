@@ -175,7 +175,7 @@ class Printer {
       out_.maybe_flush();
       return;
     }
-    if (v.is_object()) indent += out_.put_key(member(v, f.order, i).key);
+    if (v.is_object()) indent += out_.put_key(member(v, f.order, i).key());
     place(child, indent, allowance, false);
   }
 
@@ -226,8 +226,8 @@ class Printer {
         child = &v.items()[f.next];
       } else {
         const Member& m = member(v, f.order, f.next);
-        if (static_cast<std::int64_t>(m.key.size() / 4 + 4) + used() > room) return done(false);
-        std::int64_t key_width = out_.put_key(m.key);
+        if (static_cast<std::int64_t>(m.key().size() / 4 + 4) + used() > room) return done(false);
+        std::int64_t key_width = out_.put_key(m.key());
         child = &m.value;
         if (top) {
           trial_pieces_.back().value = out_.size();

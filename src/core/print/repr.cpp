@@ -59,7 +59,7 @@ void append(std::string& out, const json::Value& value, bool sort_keys) {
       child = &v.items()[f.next];
     } else {
       const json::Member& m = v.members()[sort_keys ? order[f.order + f.next] : f.next];
-      append_text(out, m.key);
+      append_text(out, m.key());
       out += ": ";
       child = &m.value;
     }

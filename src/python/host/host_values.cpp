@@ -142,8 +142,8 @@ nb::object to_host(const Value& root) {
     } else {
       const json::Member& m = top.value->members()[i];
       child = &m.value;
-      auto [slot, added] = keys.try_emplace(m.key);
-      if (added) slot->second = host_text(m.key);
+      auto [slot, added] = keys.try_emplace(m.key());
+      if (added) slot->second = host_text(m.key());
       nb::object value = nb::steal(new_host_value(*child));
       if (PyDict_SetItem(container, slot->second.ptr(), value.ptr()) != 0) throw nb::python_error();
       item = value.ptr();
