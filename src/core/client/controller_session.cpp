@@ -108,7 +108,7 @@ json::Value ControllerSession::query(Transport& transport, const std::vector<For
   interrupt_point();
   json::Value narrowed;
   try {
-    narrowed = filter_results(doc.root, filters, into);
+    narrowed = filter_results(doc.root, filters, into, FilterInput::consumed);
   } catch (Error& e) {
     e.add_context("filters \"" + joined(filters, ", ") + "\"");
     throw;

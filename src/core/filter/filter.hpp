@@ -24,7 +24,7 @@
 //   std::optional<Value> lookup_or_missing(const Value&, const Key&);  // nullopt: key missing
 //   void for_each_element(const Value& array, F&& f);
 //   ArrayBuilder new_array(const Value& source_array);   // .push(Value), .finish() -> Value
-//   ObjectBuilder new_object();                          // .set(Key, Value), .finish() -> Value
+//   ObjectBuilder new_object(const Value& source);       // .set(Key, Value), .finish() -> Value
 //
 // and to its expressions through a filter list with `std::optional<Source> next()`.
 #pragma once
@@ -55,7 +55,7 @@ typename Adapter::Value project_array(Adapter& adapter, const typename Adapter::
                                       const Expression& expression) {
   auto out = adapter.new_array(array);
   adapter.for_each_element(array, [&](const typename Adapter::Value& element) {
-    auto object = adapter.new_object();
+    auto object = adapter.new_object(element);
     for (const auto& key : expression.projection_keys()) {
       auto found = adapter.lookup_or_missing(element, key);
       object.set(key, found ? std::move(*found) : adapter.marker());
@@ -79,7 +79,7 @@ typename Adapter::Value descend_object(Adapter& adapter, const typename Adapter:
 template <typename Adapter, typename Expression>
 typename Adapter::Value project_object(Adapter& adapter, const typename Adapter::Value& object,
                                        const Expression& expression) {
-  auto out = adapter.new_object();
+  auto out = adapter.new_object(object);
   for (const auto& key : expression.projection_keys()) {
     auto found = adapter.lookup_or_missing(object, key);
     out.set(key, found ? std::move(*found) : adapter.marker());

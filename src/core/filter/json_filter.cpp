@@ -1,5 +1,6 @@
 #include "filter/json_filter.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -112,7 +113,7 @@ class JsonAdapter {
   using Source = std::string_view;
   using Expression = JsonExpression;
 
-  explicit JsonAdapter(json::Arena& arena) : arena_(arena) {}
+  JsonAdapter(json::Arena& arena, bool consume) : arena_(arena), consume_(consume) {}
 
   Expression parse(std::string_view source) { return JsonExpression(source, arena_); }
 
@@ -158,35 +159,63 @@ class JsonAdapter {
   }
 
   // Builders fill a scratch vector and copy it into the arena once complete,
-  // so a step that fails leaves nothing half-built behind.
+  // so a step that fails leaves nothing half-built behind. When the input is
+  // consumed, they write into the storage of the array or object they were
+  // made from instead: every container of a decoded answer is held once, the
+  // steps never make two handles to one, and an element is read before its
+  // slot is written.
   class ArrayBuilder {
    public:
-    ArrayBuilder(json::Arena& arena, std::size_t size) : arena_(arena) { items_.reserve(size); }
-    void push(const Value& value) { items_.push_back(value); }
-    Value finish() { return arena_.copy_array(items_); }
+    ArrayBuilder(json::Arena& arena, const Value& source, bool in_place) : arena_(arena) {
+      if (in_place)
+        reuse_ = const_cast<Value*>(source.items().data());
+      else
+        items_.reserve(source.size());
+    }
+    void push(const Value& value) {
+      if (reuse_ != nullptr)
+        reuse_[size_++] = value;
+      else
+        items_.push_back(value);
+    }
+    Value finish() { return reuse_ != nullptr ? Value::array(reuse_, size_) : arena_.copy_array(items_); }
 
    private:
     json::Arena& arena_;
     std::vector<Value> items_;
+    Value* reuse_ = nullptr;
+    std::size_t size_ = 0;
   };
 
   class ObjectBuilder {
    public:
-    ObjectBuilder(json::Arena& arena, std::vector<Member>& scratch) : arena_(arena), members_(scratch) {
+    ObjectBuilder(json::Arena& arena, std::vector<Member>& scratch, const Value* source)
+        : arena_(arena), members_(scratch), source_(source) {
       members_.clear();
     }
     // Keys arrive distinct (JsonExpression::projection_keys), so this only appends.
     void set(json::Key key, const Value& value) { members_.push_back(Member{key, value}); }
-    Value finish() { return arena_.copy_object(members_); }
+    Value finish() {
+      // Looked up in, so an object; a projection can name more keys than it holds.
+      if (source_ != nullptr && source_->is_object() && members_.size() <= source_->size()) {
+        Member* reuse = const_cast<Member*>(source_->members().data());
+        std::copy(members_.begin(), members_.end(), reuse);
+        return Value::object(reuse, members_.size());
+      }
+      return arena_.copy_object(members_);
+    }
 
    private:
     json::Arena& arena_;
     std::vector<Member>& members_;
+    const Value* source_;
   };
 
-  ArrayBuilder new_array(const Value& source) { return ArrayBuilder(arena_, source.size()); }
+  ArrayBuilder new_array(const Value& source) { return ArrayBuilder(arena_, source, consume_); }
   // One object is built at a time, so they can share one scratch vector.
-  ObjectBuilder new_object() { return ObjectBuilder(arena_, member_scratch_); }
+  ObjectBuilder new_object(const Value& source) {
+    return ObjectBuilder(arena_, member_scratch_, consume_ ? &source : nullptr);
+  }
 
  private:
   // Where a looked-up key was found last: the key's text as asked for and as
@@ -198,6 +227,7 @@ class JsonAdapter {
   };
 
   json::Arena& arena_;
+  const bool consume_;
   std::vector<Member> member_scratch_;
   std::array<Hint, 16> hints_{};
 };
@@ -219,8 +249,9 @@ class FilterSpan {
 
 }  // namespace
 
-json::Value filter_results(json::Value results, std::span<const std::string> filters, json::Arena& arena) {
-  JsonAdapter adapter(arena);
+json::Value filter_results(json::Value results, std::span<const std::string> filters, json::Arena& arena,
+                           FilterInput input) {
+  JsonAdapter adapter(arena, input == FilterInput::consumed);
   FilterSpan list(filters);
   try {
     return filter::filter_results(adapter, results, list);

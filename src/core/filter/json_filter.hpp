@@ -14,7 +14,12 @@ namespace quillon {
 // store) are allocated in `arena`; the values inside them are `results`' own.
 // Throws KeyLookupError for a missing key that no step forgives, and
 // Error(ErrorKind::type) with the host's message for a lookup in a non-object.
-json::Value filter_results(json::Value results, std::span<const std::string> filters, json::Arena& arena);
+// `consumed`: the caller drops `results` once it has the narrowed value, so
+// the filter may build it in the storage of `results`' own arrays and objects
+// (a 100 MB answer then needs no second copy of its records).
+enum class FilterInput { kept, consumed };
+json::Value filter_results(json::Value results, std::span<const std::string> filters, json::Arena& arena,
+                           FilterInput input = FilterInput::kept);
 
 // A configuration file's "filters" value as a list: cut at every "," and
 // each piece trimmed. An empty value gives one empty expression.

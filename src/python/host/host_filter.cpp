@@ -141,7 +141,7 @@ class HostAdapter {
   };
 
   ArrayBuilder new_array(const nb::object&) const { return ArrayBuilder(); }
-  ObjectBuilder new_object() const { return ObjectBuilder(); }
+  ObjectBuilder new_object(const nb::object&) const { return ObjectBuilder(); }
 };
 
 // The expressions in order. A plain list or tuple is read from a snapshot

@@ -21,12 +21,14 @@ namespace {
 
 // The native path: the text decoded by the core and filtered by the core. The
 // core's errors become the host's KeyError (with the key) and TypeError
-// through the shared error translation.
-nb::object filter_json(std::string_view json_text, nb::handle filters) {
+// through the shared error translation. `consume`: the way a run filters,
+// building the result in the answer's own storage.
+nb::object filter_json(std::string_view json_text, nb::handle filters, bool consume) {
   std::vector<std::string> expressions;
   for (nb::handle expression : filters) expressions.push_back(quillon::host::checked_wtf8(expression));
   quillon::json::Document document = quillon::json::decode(json_text);
-  return quillon::host::to_host(quillon::filter_results(document.root, expressions, document.arena));
+  const auto input = consume ? quillon::FilterInput::consumed : quillon::FilterInput::kept;
+  return quillon::host::to_host(quillon::filter_results(document.root, expressions, document.arena, input));
 }
 
 // Seconds spent decoding and filtering one answer, each measured alone.
@@ -55,7 +57,7 @@ nb::tuple time_decode_and_filter(nb::bytes data, nb::handle filters) {
 
 void bind_filter(nb::module_& m) {
   quillon::host::define_filter_results(m, "filter_host");
-  m.def("filter_json", &filter_json, nb::arg("json_text"), nb::arg("filters"),
+  m.def("filter_json", &filter_json, nb::arg("json_text"), nb::arg("filters"), nb::arg("consume") = false,
         "Decodes the text and filters it, both in the core.");
   m.def("time_decode_and_filter", &time_decode_and_filter, nb::arg("data"), nb::arg("filters"),
         "(decode seconds, filter seconds, size of the result) for one answer.");
