@@ -392,6 +392,34 @@ TEST(JsonDecode, DepthLimitHoldsAcrossTheHalves) {
   }
 }
 
+// An answer larger than the index kept between answers gives the index's
+// pages back as they are read. A walk that must go on through the second
+// half's positions after all (a fault or the depth limit there) still reads
+// them right, and a whole answer decodes as its parts.
+TEST(JsonDecode, IndexGivenBackAsReadStillDecodesInOrder) {
+  constexpr int count = 1000000;
+  const std::string whole = big_answer(count);
+  ASSERT_GT(whole.size(), std::size_t{33} << 20);
+  Document doc = decode(whole);
+  const Value& results = doc.root.members()[1].value;
+  ASSERT_EQ(results.size(), std::size_t{count});
+  for (int i : {0, count / 2 - 1, count / 2, count / 2 + 1, count - 1}) {
+    std::string out;
+    render(results.items()[static_cast<std::size_t>(i)], out);
+    EXPECT_EQ(out, rendered(element(i))) << i;
+  }
+  std::size_t at = 0;
+  const std::string broken = big_answer(count, count - 3, "{\"a\" 1}", &at);
+  EXPECT_EQ(rejected_at(broken), at + 5);
+  const std::string deep = std::string(max_depth - 1, '[') + std::string(max_depth - 1, ']');
+  try {
+    decode(big_answer(count, count - 10, deep));
+    ADD_FAILURE() << "accepted";
+  } catch (const JsonDecodeError& e) {
+    EXPECT_NE(e.reason().find("deeper"), std::string::npos) << e.what();
+  }
+}
+
 TEST(JsonDecode, ObjectsAreNeverSplit) {
   // A comma followed by a value in a large object is a fault, not a split,
   // even where what follows would read as the rest of an array.

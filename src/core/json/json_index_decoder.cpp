@@ -31,11 +31,13 @@ struct Tail;
 class IndexDecoder {
  public:
   // Starts at positions()[first].
-  IndexDecoder(std::string_view text, const StructuralIndex& index, Arena& arena, std::size_t first = 0)
+  IndexDecoder(std::string_view text, StructuralIndex& index, Arena& arena, std::size_t first = 0)
       : text_(text), index_(index), arena_(arena), builder_(arena) {
     auto positions = index.positions();
     next_ = positions.data() + first;
     last_ = positions.data() + positions.size() - 1;
+    read_from_ = next_;
+    release_ = index.releasable();
   }
 
   // The whole document, whose first token opens the root.
@@ -152,6 +154,7 @@ class IndexDecoder {
       const char* p = advance();
       if (*p == ',') {
         if (stop_ != nullptr && builder_.depth() == 1 && stop_->stop_requested()) fail("Stopped", p);
+        if (release_ && next_ - read_from_ >= release_step) release_read();
         if (p != split_comma_ || !take_tail()) return false;
         continue;  // at the closing bracket of this array
       }
@@ -162,6 +165,15 @@ class IndexDecoder {
   }
 
   bool take_tail();
+
+  // A large answer's index is as large as its tree will be: the positions
+  // read so far go back to the system as the tree grows (the walk only
+  // looks at the current and the next one).
+  static constexpr std::ptrdiff_t release_step = std::ptrdiff_t{1} << 18;
+  void release_read() {
+    index_.release(read_from_, next_ - 1);
+    read_from_ = next_ - 1;
+  }
 
   static bool only_space(const char* p, const char* end) {
     while (p < end && detail::is_json_space(*p)) ++p;
@@ -261,11 +273,13 @@ class IndexDecoder {
   }
 
   std::string_view text_;
-  const StructuralIndex& index_;
+  StructuralIndex& index_;
   Arena& arena_;
   TreeBuilder builder_;
   const std::uint32_t* next_;
-  const std::uint32_t* last_;  // the sentinel
+  const std::uint32_t* last_;       // the sentinel
+  const std::uint32_t* read_from_;  // positions before it may be released
+  bool release_ = false;
   std::string scratch_;
   // Unused room of the arena chunk that texts are unescaped into.
   char* text_next_ = nullptr;
@@ -299,7 +313,11 @@ bool IndexDecoder::take_tail() {
   split_comma_ = nullptr;
   if (builder_.in_object()) return false;
   tail.thread.join();
-  if (!tail.decoded || builder_.depth() - 1 + tail.deepest > max_depth) return false;
+  if (!tail.decoded || builder_.depth() - 1 + tail.deepest > max_depth) {
+    // This walk goes on through positions the tail may have given back.
+    if (release_ && index_.rebuild(text_) != StructuralIndex::Outcome::indexed) fail("Indexing failed", tail.comma);
+    return false;
+  }
   builder_.add_items(tail.items.items());
   arena_.absorb(std::move(tail.arena));
   next_ = tail.closing;
@@ -332,7 +350,7 @@ std::size_t find_split(std::string_view text, std::span<const std::uint32_t> pos
 // A large document is decoded by two threads when a large array spans its
 // middle: this one from the start, the other from an element boundary in
 // the middle to the end of that array. The halves meet at the split comma.
-Value decode_indexed(std::string_view text, const StructuralIndex& index, Arena& arena) {
+Value decode_indexed(std::string_view text, StructuralIndex& index, Arena& arena) {
   IndexDecoder decoder(text, index, arena);
   const auto positions = index.positions();
   const std::size_t split = find_split(text, positions);

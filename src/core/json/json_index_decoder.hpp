@@ -20,6 +20,6 @@ namespace quillon::json {
 // it. Texts and big integers without escapes are views into `text`; the rest
 // of the tree goes into `arena`. Throws JsonDecodeError on anything the host
 // rejects.
-Value decode_indexed(std::string_view text, const StructuralIndex& index, Arena& arena);
+Value decode_indexed(std::string_view text, StructuralIndex& index, Arena& arena);
 
 }  // namespace quillon::json

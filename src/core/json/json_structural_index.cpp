@@ -1,6 +1,10 @@
 #include "json/json_structural_index.hpp"
 
 #include <simdjson.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
 
 #include "json/json_decode.hpp"
 
@@ -43,7 +47,17 @@ char* StructuralIndex::unescape(const char* src, char* dst) const {
 }
 
 void StructuralIndex::trim() {
-  if (stage_ && stage_->capacity() > keep_capacity) stage_.reset();
+  if (releasable()) stage_.reset();
+}
+
+bool StructuralIndex::releasable() const { return stage_ && stage_->capacity() > keep_capacity; }
+
+void StructuralIndex::release(const std::uint32_t* from, const std::uint32_t* to) {
+  static const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(from) + page - 1) & ~(page - 1);
+  const std::uintptr_t end = reinterpret_cast<std::uintptr_t>(to) & ~(page - 1);
+  // Advice only: where it is not taken the pages simply stay.
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
 }
 
 StructuralIndex& thread_structural_index() {
