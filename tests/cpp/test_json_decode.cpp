@@ -144,6 +144,10 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"{\"a\":1,\"n\":{\"a\":2,\"a\":3},\"a\":4}", "{\"a\":4,\"n\":{\"a\":3}}"},
         Case{"[{\"a\":1},{\"b\":2,\"a\":3,\"b\":4}]", "[{\"a\":1},{\"b\":4,\"a\":3}]"},
         Case{"{\"a\":1,\"\\u0061\":2,\"b\":{\"\\u0061\":3},\"a\":5}", "{\"a\":5,\"b\":{\"a\":3}}"},
+        // Keys alike at both ends but not in the middle are distinct, at every length.
+        Case{"{\"abc\":1,\"aXc\":2,\"abc\":3}", "{\"abc\":3,\"aXc\":2}"},
+        Case{"{\"abcdefgh_1_ijklmnop\":1,\"abcdefgh_2_ijklmnop\":2}",
+             "{\"abcdefgh_1_ijklmnop\":1,\"abcdefgh_2_ijklmnop\":2}"},
         // Byte-order mark, white space, invalid UTF-8.
         Case{"\xEF\xBB\xBF[1]", "[1]"}, Case{"\xEF\xBB\xBF\"x\"", "\"x\""}, Case{" \t\r\n{} \n", "{}"},
         Case{"[\"\xff\", \"a\xe2\x82\"]", "[\"\\xef\\xbf\\xbd\",\"a\\xef\\xbf\\xbd\"]"},

@@ -23,6 +23,33 @@ std::size_t hash_key(std::string_view k) {
   return static_cast<std::size_t>(h ^ (h >> 29));
 }
 
+// A key's length and bytes enough to tell keys of up to 16 bytes apart
+// without reading their text: the first and last eight (overlapping in
+// shorter keys), or first and last four, or the first, middle and last byte.
+KeyPrint key_print(std::string_view k) {
+  const char* p = k.data();
+  const std::size_t n = k.size();
+  std::uint64_t head = 0, tail = 0;
+  if (n >= 8) {
+    std::memcpy(&head, p, 8);
+    std::memcpy(&tail, p + n - 8, 8);
+  } else if (n >= 4) {
+    std::uint32_t first, last;
+    std::memcpy(&first, p, 4);
+    std::memcpy(&last, p + n - 4, 4);
+    head = first | (std::uint64_t{last} << 32);
+  } else if (n > 0) {
+    head = std::uint64_t{static_cast<unsigned char>(p[0])} | std::uint64_t{static_cast<unsigned char>(p[n / 2])} << 8 |
+           std::uint64_t{static_cast<unsigned char>(p[n - 1])} << 16;
+  }
+  return {head, tail, n};
+}
+
+std::size_t slot_of(const KeyPrint& k) {
+  const std::uint64_t h = (k.head * 0x9E3779B97F4A7C15u) ^ (k.tail * 0xC2B2AE3D27D4EB4Fu) ^ k.size;
+  return static_cast<std::size_t>(h ^ (h >> 29));
+}
+
 constexpr std::size_t recent_keys_size = 1024;  // a power of two
 constexpr std::size_t recent_key_max_length = 64;
 
@@ -68,9 +95,11 @@ void TreeBuilder::add_member(Frame& f, std::string_view key, Value v) {
   KeySlot* slot = nullptr;
   if (key.size() <= recent_key_max_length) {
     if (recent_keys_.empty()) recent_keys_.resize(recent_keys_size);
-    slot = &recent_keys_[hash_key(key) & (recent_keys_size - 1)];
-    if (slot->key.text() != key) {
+    const KeyPrint print = key_print(key);
+    slot = &recent_keys_[slot_of(print) & (recent_keys_size - 1)];
+    if (!(slot->print == print) || (key.size() > 16 && slot->key.text() != key)) {
       slot->key = arena_.store_key(key);
+      slot->print = print;
       slot->object = 0;  // unknown: looked up below
     } else if (slot->object == f.id) {
       members_[f.start + slot->position].value = v;

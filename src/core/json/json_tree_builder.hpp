@@ -14,6 +14,13 @@
 
 namespace quillon::json {
 
+// See key_print in json_tree_builder.cpp.
+struct KeyPrint {
+  std::uint64_t head = 0, tail = 0;
+  std::size_t size = 0;
+  bool operator==(const KeyPrint&) const = default;
+};
+
 class TreeBuilder {
  public:
   explicit TreeBuilder(Arena& arena) : arena_(arena) {}
@@ -55,6 +62,7 @@ class TreeBuilder {
   // one with the current id says where it is. Anything else is looked up.
   struct KeySlot {
     Key key;
+    KeyPrint print;
     std::uint64_t object = 0;
     std::size_t position = 0;
   };
