@@ -10,8 +10,15 @@
 // nesting depth is bounded by memory, not the stack.
 #include "print/printer.hpp"
 
+#include <algorithm>
+#include <condition_variable>
 #include <cstdint>
+#include <exception>
+#include <mutex>
+#include <stop_token>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "print/key_order.hpp"
@@ -26,6 +33,7 @@ namespace {
 using json::Kind;
 using json::Member;
 using json::Value;
+using Writer = std::function<void(std::string_view)>;
 
 bool is_container(const Value& v) { return v.is_array() || v.is_object(); }
 
@@ -45,6 +53,21 @@ class Printer {
     place(root, 0, 0, true);
     while (!open_.empty()) step();
     out_.put('\n');
+    out_.flush();
+  }
+
+  // The elements [begin, end) of a list opened at column 0, each but the
+  // list's first after ",\n ", as print() lays them out; flushed. Stops
+  // between elements once `stop` is requested.
+  void print_items(const Value& list, std::size_t begin, std::size_t end, std::stop_token stop) {
+    for (std::size_t i = begin; i < end && !stop.stop_requested(); ++i) {
+      if (i > 0) {
+        out_.put(',');
+        out_.put_line_break(1);
+      }
+      place(list.items()[i], 1, 1, false);
+      while (!open_.empty()) step();
+    }
     out_.flush();
   }
 
@@ -290,12 +313,147 @@ void Printer::write_text_broken(std::string_view s, std::int64_t indent, std::in
   if (top) out_.put(')');
 }
 
+// A list too long ever to fit one line prints as "[", its elements joined
+// by ",\n " and "]", each element laid out on its own at indent 1 with
+// allowance 1. So runs of elements print independently: this thread prints
+// every other block straight through `write`, a second thread the blocks in
+// between into buffers, which this thread writes when their turn comes. The
+// other thread is at most two blocks ahead, and blocks are sized from the
+// bytes per element seen so far.
+class TwoThreadList {
+ public:
+  TwoThreadList(const Value& list, const Writer& write, int width, const ListSplit& split)
+      : list_(list), write_(write), width_(width), split_(split), mine_(write, width) {}
+
+  // False when no thread could be started; nothing is written then.
+  bool print() {
+    try {
+      worker_ = std::jthread([this](std::stop_token stop) { work(stop); });
+    } catch (const std::system_error&) {
+      return false;
+    }
+    write_("[");
+    Range own = take();
+    post(0);
+    Range next_own = take();
+    post(1);
+    for (std::size_t k = 0;; k = 1 - k) {
+      mine_.print_items(list_, own.begin, own.end, {});
+      Block& b = blocks_[k];
+      {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return b.state == Block::done; });
+      }
+      if (b.error) std::rethrow_exception(b.error);
+      hand_over(b.text);
+      if (b.range.end == list_.size()) break;
+      note(b);
+      own = next_own;
+      next_own = take();
+      post(k);
+    }
+    write_("]\n");
+    return true;  // the other thread is stopped and joined on the way out
+  }
+
+ private:
+  struct Range {
+    std::size_t begin = 0, end = 0;
+  };
+  struct Block {
+    enum { idle, posted, done } state = idle;
+    Range range;
+    std::string text;
+    std::exception_ptr error;
+  };
+
+  // In pieces no larger than the printer's own.
+  void hand_over(std::string_view text) {
+    for (std::size_t at = 0; at < text.size(); at += OutputBuffer::flush_size)
+      write_(text.substr(at, OutputBuffer::flush_size));
+  }
+
+  Range take() {
+    std::size_t begin = next_;
+    std::size_t count = seen_bytes_ == 0 ? split_.first_block
+                                         : std::max<std::size_t>(1, split_.block_bytes * seen_items_ / seen_bytes_);
+    next_ = std::min(list_.size(), next_ + count);
+    return {begin, next_};
+  }
+  void note(const Block& b) {
+    seen_items_ += b.range.end - b.range.begin;
+    seen_bytes_ += b.text.size() + 1;
+  }
+  void post(std::size_t k) {
+    {
+      std::lock_guard lock(mutex_);
+      blocks_[k].range = take();
+      blocks_[k].state = Block::posted;
+    }
+    changed_.notify_all();
+  }
+
+  void work(std::stop_token stop) {
+    std::string* target = nullptr;
+    const Writer into_buffer = [&target](std::string_view piece) { target->append(piece); };
+    Printer printer(into_buffer, width_);
+    for (std::size_t k = 0;; k = 1 - k) {
+      Block& b = blocks_[k];
+      {
+        std::unique_lock lock(mutex_);
+        if (!changed_.wait(lock, stop, [&] { return b.state == Block::posted; })) return;
+      }
+      b.text.clear();
+      target = &b.text;
+      try {
+        printer.print_items(list_, b.range.begin, b.range.end, stop);
+      } catch (...) {
+        b.error = std::current_exception();  // out of memory: this thread's blocks end here
+      }
+      {
+        std::lock_guard lock(mutex_);
+        b.state = Block::done;
+      }
+      changed_.notify_all();
+      if (b.error) return;
+    }
+  }
+
+  const Value& list_;
+  const Writer& write_;
+  const int width_;
+  const ListSplit split_;
+  Printer mine_;
+  std::size_t next_ = 0;  // the first element not yet given to a block
+  std::size_t seen_items_ = 0, seen_bytes_ = 0;
+  std::mutex mutex_;
+  std::condition_variable_any changed_;
+  Block blocks_[2];
+  std::jthread worker_;  // last: stopped and joined before the rest goes
+};
+
 }  // namespace
 }  // namespace print
 
-void pretty_print(const json::Value& value, const std::function<void(std::string_view)>& write, int width) {
-  print::Printer printer(write, width);
+namespace print {
+
+void pretty_print(const json::Value& value, const Writer& write, int width, const ListSplit& split) {
+  // Each element is at least one character and ", " joins them: past
+  // width / 3 elements the list never fits its line.
+  const bool long_list = value.is_array() && value.size() >= std::max<std::size_t>(split.min_items, 1) &&
+                         3 * value.size() > static_cast<std::size_t>(std::max(width, 0));
+  if (long_list && std::thread::hardware_concurrency() > 1) {
+    TwoThreadList list(value, write, width, split);
+    if (list.print()) return;
+  }
+  Printer printer(write, width);
   printer.print(value);
+}
+
+}  // namespace print
+
+void pretty_print(const json::Value& value, const std::function<void(std::string_view)>& write, int width) {
+  print::pretty_print(value, write, width, print::ListSplit{});
 }
 
 std::string pretty_format(const json::Value& value, int width) {

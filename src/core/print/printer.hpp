@@ -2,6 +2,7 @@
 // element per line, sorted object keys and no depth limit.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -15,5 +16,20 @@ namespace quillon {
 void pretty_print(const json::Value& value, const std::function<void(std::string_view)>& write, int width = 200);
 // The same text without the final line break (pformat).
 std::string pretty_format(const json::Value& value, int width = 200);
+
+namespace print {
+
+// When a top-level list is printed on two threads, and in what blocks.
+struct ListSplit {
+  std::size_t min_items = 4096;       // fewer and one thread prints it all
+  std::size_t first_block = 64;       // elements in each of the first blocks
+  std::size_t block_bytes = 1 << 18;  // about this much text in a block once sizes are known
+};
+
+// pretty_print with its split settings given, for tests.
+void pretty_print(const json::Value& value, const std::function<void(std::string_view)>& write, int width,
+                  const ListSplit& split);
+
+}  // namespace print
 
 }  // namespace quillon
