@@ -342,9 +342,9 @@ class TwoThreadList {
       Block& b = blocks_[k];
       {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return b.state == Block::done; });
+        changed_.wait(lock, [&] { return b.state == Block::done || failure_; });
+        if (failure_) std::rethrow_exception(failure_);
       }
-      if (b.error) std::rethrow_exception(b.error);
       hand_over(b.text);
       if (b.range.end == list_.size()) break;
       note(b);
@@ -364,7 +364,6 @@ class TwoThreadList {
     enum { idle, posted, done } state = idle;
     Range range;
     std::string text;
-    std::exception_ptr error;
   };
 
   // In pieces no larger than the printer's own.
@@ -394,28 +393,32 @@ class TwoThreadList {
   }
 
   void work(std::stop_token stop) {
-    std::string* target = nullptr;
-    const Writer into_buffer = [&target](std::string_view piece) { target->append(piece); };
-    Printer printer(into_buffer, width_);
-    for (std::size_t k = 0;; k = 1 - k) {
-      Block& b = blocks_[k];
-      {
-        std::unique_lock lock(mutex_);
-        if (!changed_.wait(lock, stop, [&] { return b.state == Block::posted; })) return;
-      }
-      b.text.clear();
-      target = &b.text;
-      try {
+    try {
+      std::string* target = nullptr;
+      const Writer into_buffer = [&target](std::string_view piece) { target->append(piece); };
+      Printer printer(into_buffer, width_);
+      for (std::size_t k = 0;; k = 1 - k) {
+        Block& b = blocks_[k];
+        {
+          std::unique_lock lock(mutex_);
+          if (!changed_.wait(lock, stop, [&] { return b.state == Block::posted; })) return;
+        }
+        b.text.clear();
+        target = &b.text;
         printer.print_items(list_, b.range.begin, b.range.end, stop);
-      } catch (...) {
-        b.error = std::current_exception();  // out of memory: this thread's blocks end here
+        {
+          std::lock_guard lock(mutex_);
+          b.state = Block::done;
+        }
+        changed_.notify_all();
       }
+    } catch (...) {
+      // Out of memory here: it reaches the caller at its next block.
       {
         std::lock_guard lock(mutex_);
-        b.state = Block::done;
+        failure_ = std::current_exception();
       }
       changed_.notify_all();
-      if (b.error) return;
     }
   }
 
@@ -429,7 +432,8 @@ class TwoThreadList {
   std::mutex mutex_;
   std::condition_variable_any changed_;
   Block blocks_[2];
-  std::jthread worker_;  // last: stopped and joined before the rest goes
+  std::exception_ptr failure_;  // of the other thread
+  std::jthread worker_;         // last: stopped and joined before the rest goes
 };
 
 }  // namespace
