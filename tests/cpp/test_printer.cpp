@@ -258,7 +258,7 @@ std::string print_with(const Value& v, int width, const ListSplit& split) {
   return out;
 }
 
-const ListSplit one_thread{SIZE_MAX, 1, 1};
+const ListSplit one_thread{SIZE_MAX};
 
 // Where two texts first differ (their common length when one is a prefix of the other).
 std::size_t first_difference(std::string_view a, std::string_view b) {
@@ -279,7 +279,8 @@ TEST(PrinterListSplit, BlocksJoinIntoTheOneThreadText) {
     Value v = mixed_list(arena, storage, count);
     for (int width : {200, 40, 1}) {
       const std::string expected = print_with(v, width, one_thread);
-      for (ListSplit split : {ListSplit{1, 1, 1}, ListSplit{1, 3, 700}, ListSplit{2, 64, 1 << 18}})
+      for (ListSplit split :
+           {ListSplit{1, 1, 0, 1}, ListSplit{1, 3, 0, 700}, ListSplit{2, 64, 0, 1 << 18}, ListSplit{1, 5, SIZE_MAX, 1}})
         ASSERT_EQ(first_difference(print_with(v, width, split), expected), std::string_view::npos)
             << count << " elements, width " << width << ", block " << split.first_block << "/" << split.block_bytes;
     }
@@ -288,8 +289,8 @@ TEST(PrinterListSplit, BlocksJoinIntoTheOneThreadText) {
   for (int count : {66, 67}) {
     std::vector<Value> ones(count, Value::integer(1));
     Value v = arena.copy_array(ones);
-    EXPECT_EQ(print_with(v, 200, ListSplit{1, 1, 1}), print_with(v, 200, one_thread));
-    EXPECT_EQ(print_with(v, 200, ListSplit{1, 1, 1}).find('\n') == std::size_t(3 * count), count == 66);
+    EXPECT_EQ(print_with(v, 200, ListSplit{1, 1, 0, 1}), print_with(v, 200, one_thread));
+    EXPECT_EQ(print_with(v, 200, ListSplit{1, 1, 0, 1}).find('\n') == std::size_t(3 * count), count == 66);
   }
 }
 
@@ -300,7 +301,7 @@ TEST(PrinterListSplit, AWriterThatThrowsStopsTheOtherThread) {
   Arena arena;
   std::vector<std::string> storage;
   Value v = mixed_list(arena, storage, 3000);
-  for (ListSplit split : {ListSplit{1, 1, 1}, ListSplit{1, 16, 4096}, ListSplit{}}) {
+  for (ListSplit split : {ListSplit{1, 1, 0, 1}, ListSplit{1, 16, 0, 4096}, ListSplit{}}) {
     int pieces = 0;
     quillon::print::pretty_print(
         v, [&](std::string_view) { ++pieces; }, 200, split);

@@ -56,10 +56,11 @@ class Printer {
     out_.flush();
   }
 
-  // The elements [begin, end) of a list opened at column 0, each but the
-  // list's first after ",\n ", as print() lays them out; flushed. Stops
-  // between elements once `stop` is requested.
+  // The elements [begin, end) of a list too long for one line, as print()
+  // lays them out: "[" before the first, ",\n " between two, "]\n" after the
+  // last; flushed. Stops between elements once `stop` is requested.
   void print_items(const Value& list, std::size_t begin, std::size_t end, std::stop_token stop) {
+    if (begin == 0 && end > 0) out_.put('[');
     for (std::size_t i = begin; i < end && !stop.stop_requested(); ++i) {
       if (i > 0) {
         out_.put(',');
@@ -68,6 +69,7 @@ class Printer {
       place(list.items()[i], 1, 1, false);
       while (!open_.empty()) step();
     }
+    if (begin < end && end == list.size()) out_.put("]\n");
     out_.flush();
   }
 
@@ -315,45 +317,55 @@ void Printer::write_text_broken(std::string_view s, std::int64_t indent, std::in
 
 // A list too long ever to fit one line prints as "[", its elements joined
 // by ",\n " and "]", each element laid out on its own at indent 1 with
-// allowance 1. So runs of elements print independently: this thread prints
-// every other block straight through `write`, a second thread the blocks in
-// between into buffers, which this thread writes when their turn comes. The
-// other thread is at most two blocks ahead, and blocks are sized from the
-// bytes per element seen so far.
+// allowance 1. So runs of elements print independently. This thread prints
+// the first elements and, when their text promises enough work to pay for a
+// thread, starts one: from then on this thread prints every other block
+// straight through `write`, the other thread the blocks in between into
+// buffers, which this thread writes when their turn comes. A block the other
+// thread has not started by then (a busy machine) this thread takes back and
+// prints itself. The other thread is at most two blocks ahead, and blocks
+// are sized from the bytes per element so far.
 class TwoThreadList {
  public:
   TwoThreadList(const Value& list, const Writer& write, int width, const ListSplit& split)
-      : list_(list), write_(write), width_(width), split_(split), mine_(write, width) {}
+      : list_(list), write_(write), split_(split), width_(width), mine_(counted_, width) {}
 
-  // False when no thread could be started; nothing is written then.
-  bool print() {
-    try {
-      worker_ = std::jthread([this](std::stop_token stop) { work(stop); });
-    } catch (const std::system_error&) {
-      return false;
+  void print() {
+    const std::size_t n = list_.size();
+    Range own{0, std::min(n, std::max<std::size_t>(split_.first_block, 1))};
+    mine_.print_items(list_, own.begin, own.end, {});
+    next_ = done_ = own.end;
+    if (done_ == n || written_ * n / done_ < split_.min_bytes || !start()) {
+      mine_.print_items(list_, done_, n, {});
+      return;
     }
-    write_("[");
-    Range own = take();
     post(0);
-    Range next_own = take();
+    own = take();
     post(1);
     for (std::size_t k = 0;; k = 1 - k) {
-      mine_.print_items(list_, own.begin, own.end, {});
       Block& b = blocks_[k];
       {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return b.state == Block::done || failure_; });
+        if (b.state == Block::posted)
+          b.state = Block::taken_back;
+        else
+          changed_.wait(lock, [&] { return b.state == Block::done || failure_; });
         if (failure_) std::rethrow_exception(failure_);
       }
-      hand_over(b.text);
-      if (b.range.end == list_.size()) break;
-      note(b);
-      own = next_own;
-      next_own = take();
+      if (b.state == Block::taken_back) {
+        mine_.print_items(list_, b.range.begin, b.range.end, {});
+      } else {
+        // In pieces no larger than the printer's own.
+        for (std::size_t at = 0; at < b.text.size(); at += OutputBuffer::flush_size)
+          counted_(std::string_view(b.text).substr(at, OutputBuffer::flush_size));
+      }
+      done_ = b.range.end;
+      if (done_ == n) return;  // the other thread is stopped and joined on the way out
+      mine_.print_items(list_, own.begin, own.end, {});
+      done_ = own.end;
+      own = take();
       post(k);
     }
-    write_("]\n");
-    return true;  // the other thread is stopped and joined on the way out
   }
 
  private:
@@ -361,27 +373,25 @@ class TwoThreadList {
     std::size_t begin = 0, end = 0;
   };
   struct Block {
-    enum { idle, posted, done } state = idle;
+    enum { idle, posted, printing, done, taken_back } state = idle;
     Range range;
     std::string text;
   };
 
-  // In pieces no larger than the printer's own.
-  void hand_over(std::string_view text) {
-    for (std::size_t at = 0; at < text.size(); at += OutputBuffer::flush_size)
-      write_(text.substr(at, OutputBuffer::flush_size));
+  bool start() {
+    try {
+      worker_ = std::jthread([this](std::stop_token stop) { work(stop); });
+      return true;
+    } catch (const std::system_error&) {
+      return false;  // no thread to be had: this one prints the rest
+    }
   }
 
+  // The next elements, about `block_bytes` of text by the bytes per element so far.
   Range take() {
-    std::size_t begin = next_;
-    std::size_t count = seen_bytes_ == 0 ? split_.first_block
-                                         : std::max<std::size_t>(1, split_.block_bytes * seen_items_ / seen_bytes_);
-    next_ = std::min(list_.size(), next_ + count);
+    const std::size_t begin = next_;
+    next_ = std::min(list_.size(), next_ + std::max<std::size_t>(1, split_.block_bytes * done_ / written_));
     return {begin, next_};
-  }
-  void note(const Block& b) {
-    seen_items_ += b.range.end - b.range.begin;
-    seen_bytes_ += b.text.size() + 1;
   }
   void post(std::size_t k) {
     {
@@ -402,6 +412,7 @@ class TwoThreadList {
         {
           std::unique_lock lock(mutex_);
           if (!changed_.wait(lock, stop, [&] { return b.state == Block::posted; })) return;
+          b.state = Block::printing;
         }
         b.text.clear();
         target = &b.text;
@@ -413,7 +424,7 @@ class TwoThreadList {
         changed_.notify_all();
       }
     } catch (...) {
-      // Out of memory here: it reaches the caller at its next block.
+      // Out of memory here: it reaches this thread at its next block.
       {
         std::lock_guard lock(mutex_);
         failure_ = std::current_exception();
@@ -424,11 +435,16 @@ class TwoThreadList {
 
   const Value& list_;
   const Writer& write_;
-  const int width_;
   const ListSplit split_;
+  const int width_;
+  std::size_t written_ = 0;  // bytes handed to `write`
+  std::size_t done_ = 0;     // elements written
+  const Writer counted_ = [this](std::string_view piece) {
+    write_(piece);
+    written_ += piece.size();
+  };
   Printer mine_;
-  std::size_t next_ = 0;  // the first element not yet given to a block
-  std::size_t seen_items_ = 0, seen_bytes_ = 0;
+  std::size_t next_ = 0;  // the first element not yet in a block
   std::mutex mutex_;
   std::condition_variable_any changed_;
   Block blocks_[2];
@@ -447,11 +463,10 @@ void pretty_print(const json::Value& value, const Writer& write, int width, cons
   const bool long_list = value.is_array() && value.size() >= std::max<std::size_t>(split.min_items, 1) &&
                          3 * value.size() > static_cast<std::size_t>(std::max(width, 0));
   if (long_list && std::thread::hardware_concurrency() > 1) {
-    TwoThreadList list(value, write, width, split);
-    if (list.print()) return;
+    TwoThreadList(value, write, width, split).print();
+  } else {
+    Printer(write, width).print(value);
   }
-  Printer printer(write, width);
-  printer.print(value);
 }
 
 }  // namespace print

@@ -21,9 +21,10 @@ namespace print {
 
 // When a top-level list is printed on two threads, and in what blocks.
 struct ListSplit {
-  std::size_t min_items = 4096;       // fewer and one thread prints it all
-  std::size_t first_block = 64;       // elements in each of the first blocks
-  std::size_t block_bytes = 1 << 18;  // about this much text in a block once sizes are known
+  std::size_t min_items = 256;         // a shorter list is printed as any other value
+  std::size_t first_block = 64;        // elements printed before deciding
+  std::size_t min_bytes = 256 * 1024;  // less text foreseen by then, and one thread prints it all
+  std::size_t block_bytes = 1 << 18;   // about this much text in a block
 };
 
 // pretty_print with its split settings given, for tests.

@@ -60,7 +60,7 @@ void bind_printer(nb::module_& m) {
         nb::list pieces;
         quillon::print::pretty_print(
             v, [&](std::string_view piece) { pieces.append(nb::bytes(piece.data(), piece.size())); }, width,
-            quillon::print::ListSplit{1, 1, block_bytes});
+            quillon::print::ListSplit{1, 1, 0, block_bytes});
         return pieces;
       },
       nb::arg("obj").none(), nb::arg("block_bytes"), nb::arg("width") = 200,
