@@ -301,7 +301,7 @@ TEST(PrinterListSplit, AWriterThatThrowsStopsTheOtherThread) {
   Arena arena;
   std::vector<std::string> storage;
   Value v = mixed_list(arena, storage, 3000);
-  for (ListSplit split : {ListSplit{1, 1, 0, 1}, ListSplit{1, 16, 0, 4096}, ListSplit{}}) {
+  for (ListSplit split : {ListSplit{1, 1, 0, 1}, ListSplit{1, 16, 0, 4096}, ListSplit{1, 64, 0, 1 << 18}}) {
     int pieces = 0;
     quillon::print::pretty_print(
         v, [&](std::string_view) { ++pieces; }, 200, split);

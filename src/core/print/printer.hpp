@@ -21,10 +21,10 @@ namespace print {
 
 // When a top-level list is printed on two threads, and in what blocks.
 struct ListSplit {
-  std::size_t min_items = 256;         // a shorter list is printed as any other value
-  std::size_t first_block = 64;        // elements printed before deciding
-  std::size_t min_bytes = 256 * 1024;  // less text foreseen by then, and one thread prints it all
-  std::size_t block_bytes = 1 << 18;   // about this much text in a block
+  std::size_t min_items = 256;        // a shorter list is printed as any other value
+  std::size_t first_block = 64;       // elements printed before deciding
+  std::size_t min_bytes = 1 << 20;    // less text foreseen by then, and one thread prints it all
+  std::size_t block_bytes = 1 << 18;  // about this much text in a block
 };
 
 // pretty_print with its split settings given, for tests.
