@@ -321,10 +321,10 @@ void Printer::write_text_broken(std::string_view s, std::int64_t indent, std::in
 // the first elements and, when their text promises enough work to pay for a
 // thread, starts one: from then on this thread prints every other block
 // straight through `write`, the other thread the blocks in between into
-// buffers, which this thread writes when their turn comes. A block the other
-// thread has not started by then (a busy machine) this thread takes back and
-// prints itself. The other thread is at most two blocks ahead, and blocks
-// are sized from the bytes per element so far.
+// buffers, which this thread writes when their turn comes. Should the other
+// thread not have started a block by then (a busy machine), this thread
+// takes it back and prints the rest alone. The other thread is at most two
+// blocks ahead, and blocks are sized from the bytes per element so far.
 class TwoThreadList {
  public:
   TwoThreadList(const Value& list, const Writer& write, int width, const ListSplit& split)
@@ -339,17 +339,23 @@ class TwoThreadList {
       mine_.print_items(list_, done_, n, {});
       return;
     }
-    post(0);
     own = take();
+    post(0);
+    Range next_own = take();
     post(1);
     for (std::size_t k = 0;; k = 1 - k) {
+      mine_.print_items(list_, own.begin, own.end, {});
       Block& b = blocks_[k];
       {
         std::unique_lock lock(mutex_);
-        if (b.state == Block::posted)
+        if (b.state == Block::posted) {
+          // Not started while this thread printed a block: the machine is
+          // busy, and this thread goes on alone.
           b.state = Block::taken_back;
-        else
+          alone_ = true;
+        } else if (b.state != Block::taken_back) {
           changed_.wait(lock, [&] { return b.state == Block::done || failure_; });
+        }
         if (failure_) std::rethrow_exception(failure_);
       }
       if (b.state == Block::taken_back) {
@@ -361,9 +367,8 @@ class TwoThreadList {
       }
       done_ = b.range.end;
       if (done_ == n) return;  // the other thread is stopped and joined on the way out
-      mine_.print_items(list_, own.begin, own.end, {});
-      done_ = own.end;
-      own = take();
+      own = next_own;
+      next_own = take();
       post(k);
     }
   }
@@ -397,7 +402,7 @@ class TwoThreadList {
     {
       std::lock_guard lock(mutex_);
       blocks_[k].range = take();
-      blocks_[k].state = Block::posted;
+      blocks_[k].state = alone_ ? Block::taken_back : Block::posted;
     }
     changed_.notify_all();
   }
@@ -445,6 +450,7 @@ class TwoThreadList {
   };
   Printer mine_;
   std::size_t next_ = 0;  // the first element not yet in a block
+  bool alone_ = false;    // no more blocks for the other thread
   std::mutex mutex_;
   std::condition_variable_any changed_;
   Block blocks_[2];
