@@ -12,7 +12,9 @@
 namespace quillon {
 
 // Writes `value` exactly as pprint.PrettyPrinter(width=width).pprint(value) does, final line
-// break included, handing the text to `write` in large chunks as it goes.
+// break included, handing the text to `write` in large chunks as it goes. A long top-level
+// list is laid out partly on a second thread; `write` is only ever called on this one, and
+// when it throws, the other thread is stopped and joined before the exception leaves.
 void pretty_print(const json::Value& value, const std::function<void(std::string_view)>& write, int width = 200);
 // The same text without the final line break (pformat).
 std::string pretty_format(const json::Value& value, int width = 200);
