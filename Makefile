@@ -37,11 +37,11 @@ sanitize: deps
 	  -DQUILLON_PYTHON=OFF -DQUILLON_NATIVE=OFF
 	cmake --build build/asan -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir build/asan --output-on-failure -j $(JOBS)
-	@# The tests that run threads (--jobs) again under ThreadSanitizer.
+	@# The tests that run threads (--jobs, decoding, printing) again under ThreadSanitizer.
 	cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILLON_SANITIZE=thread \
 	  -DQUILLON_PYTHON=OFF -DQUILLON_NATIVE=OFF
 	cmake --build build/tsan -j $(JOBS) --target quillon_tests
-	TSAN_OPTIONS=halt_on_error=1 build/tsan/quillon_tests --gtest_filter='ParallelWalk*:JsonDecode.LargeArrays*:JsonDecode.DepthLimitHoldsAcrossTheHalves:JsonDecode.ObjectsAreNeverSplit'
+	TSAN_OPTIONS=halt_on_error=1 build/tsan/quillon_tests --gtest_filter='ParallelWalk*:JsonDecode.LargeArrays*:JsonDecode.DepthLimitHoldsAcrossTheHalves:JsonDecode.ObjectsAreNeverSplit:PrinterListSplit*:Printer.HandsOverBoundedPiecesAsItGoes'
 
 # libFuzzer targets, each for FUZZ_SECONDS on a copy of its seed corpus.
 FUZZ_SECONDS ?= 60
