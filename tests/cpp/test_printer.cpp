@@ -207,13 +207,14 @@ Value mixed_list(Arena& arena, std::vector<std::string>& storage, int count) {
     const int near = 196 + i % 3;  // quoted: 198 fits, 199 and 200 do not
     switch (i % 9) {
       case 0: {
-        Member m[3] = {
-            {"id", Value::integer(i)}, {"name", text("row " + std::to_string(i))}, {"\xC3\xA9", Value::null()}};
+        Member m[3] = {{arena.store_key("id"), Value::integer(i)},
+                       {arena.store_key("name"), text("row " + std::to_string(i))},
+                       {arena.store_key("\xC3\xA9"), Value::null()}};
         items.push_back(arena.copy_object(m));
         break;
       }
       case 1: {
-        Member m{"k", text(std::string(near - 7, 'x'))};  // {'k': '...'}
+        Member m{arena.store_key("k"), text(std::string(near - 7, 'x'))};  // {'k': '...'}
         items.push_back(arena.copy_object({&m, 1}));
         break;
       }
