@@ -41,7 +41,7 @@ sanitize: deps
 	cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILLON_SANITIZE=thread \
 	  -DQUILLON_PYTHON=OFF -DQUILLON_NATIVE=OFF
 	cmake --build build/tsan -j $(JOBS) --target quillon_tests
-	TSAN_OPTIONS=halt_on_error=1 build/tsan/quillon_tests --gtest_filter='ParallelWalk*:JsonDecode.LargeArrays*:JsonDecode.DepthLimitHoldsAcrossTheHalves:JsonDecode.ObjectsAreNeverSplit:PrinterListSplit*:Printer.HandsOverBoundedPiecesAsItGoes'
+	TSAN_OPTIONS=halt_on_error=1 build/tsan/quillon_tests --gtest_filter='ParallelWalk*:JsonDecode.LargeArrays*:JsonDecode.DepthLimitHoldsAcrossTheHalves:JsonDecode.ObjectsAreNeverSplit:PrinterListSplit*:Printer.HandsOverBoundedPiecesAsItGoes:PagePrefault*'
 
 # libFuzzer targets, each for FUZZ_SECONDS on a copy of its seed corpus.
 FUZZ_SECONDS ?= 60
