@@ -332,6 +332,10 @@ class _Handler(http.server.BaseHTTPRequestHandler):
 class _Server(http.server.ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = True
+    # socketserver's default backlog of 5 overflows when several clients
+    # connect at once (--jobs): the kernel drops their handshakes and they
+    # retry a second later, which a real controller would not make them do.
+    request_queue_size = 128
 
     def __init__(self, address, sim, context):
         self.sim = sim
