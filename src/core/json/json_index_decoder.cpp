@@ -314,8 +314,9 @@ bool IndexDecoder::take_tail() {
   if (builder_.in_object()) return false;
   tail.thread.join();
   if (!tail.decoded || builder_.depth() - 1 + tail.deepest > max_depth) {
-    // This walk goes on through positions the tail may have given back.
-    if (release_ && index_.rebuild(text_) != StructuralIndex::Outcome::indexed) fail("Indexing failed", tail.comma);
+    // This walk goes on through positions the tail may have given back: the
+    // same text indexed again puts them back where they were.
+    if (release_ && index_.build(text_) != StructuralIndex::Outcome::indexed) fail("Indexing failed", tail.comma);
     return false;
   }
   builder_.add_items(tail.items.items());

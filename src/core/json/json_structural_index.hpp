@@ -51,9 +51,6 @@ class StructuralIndex {
   // Gives the whole pages within [from, to) of positions() back to the
   // system; they read as zero until the next build.
   void release(const std::uint32_t* from, const std::uint32_t* to);
-  // Indexes the same text again, after positions were released that a walk
-  // turns out to need after all; the positions stay where they were.
-  Outcome rebuild(std::string_view text) { return build(text); }
 
  private:
   std::unique_ptr<simdjson::internal::dom_parser_implementation> stage_;

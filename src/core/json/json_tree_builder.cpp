@@ -9,20 +9,6 @@ namespace {
 // get a hash index so that huge objects stay linear overall.
 constexpr std::size_t linear_scan_limit = 16;
 
-// Keys are short and few: their length and first and last eight bytes
-// tell them apart well enough, and a collision only costs a comparison.
-std::size_t hash_key(std::string_view k) {
-  std::uint64_t head = 0, tail = 0;
-  if (k.size() >= 8) {
-    std::memcpy(&head, k.data(), 8);
-    std::memcpy(&tail, k.data() + k.size() - 8, 8);
-  } else if (!k.empty()) {
-    std::memcpy(&head, k.data(), k.size());
-  }
-  const std::uint64_t h = (head * 0x9E3779B97F4A7C15u) ^ (tail * 0xC2B2AE3D27D4EB4Fu) ^ k.size();
-  return static_cast<std::size_t>(h ^ (h >> 29));
-}
-
 // A key's length and bytes enough to tell keys of up to 16 bytes apart
 // without reading their text: the first and last eight (overlapping in
 // shorter keys), or first and last four, or the first, middle and last byte.
@@ -49,6 +35,10 @@ std::size_t slot_of(const KeyPrint& k) {
   const std::uint64_t h = (k.head * 0x9E3779B97F4A7C15u) ^ (k.tail * 0xC2B2AE3D27D4EB4Fu) ^ k.size;
   return static_cast<std::size_t>(h ^ (h >> 29));
 }
+
+// Keys are short and few: their length and end bytes tell them apart well
+// enough, and a collision only costs a comparison.
+std::size_t hash_key(std::string_view k) { return slot_of(key_print(k)); }
 
 constexpr std::size_t recent_keys_size = 1024;  // a power of two
 constexpr std::size_t recent_key_max_length = 64;
