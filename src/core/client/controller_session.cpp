@@ -131,8 +131,8 @@ json::Document ControllerSession::login() {
   Response answer = post(transport_, form);
   try {
     json::Document doc = json::decode_buffer(answer.body);
-    if (const json::Value* found = doc.root.is_object() ? doc.root.find("CID") : nullptr) {
-      doc.root = *found;  // the CID, with the arena it points into
+    if (const json::Member* found = doc.root.is_object() ? doc.root.find("CID") : nullptr) {
+      doc.root = found->value;  // the CID, with the arena it points into
       return doc;
     }
   } catch (const Error& e) {

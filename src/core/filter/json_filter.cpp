@@ -141,13 +141,10 @@ class JsonAdapter {
       const Member& m = members[hint.position];
       if (m.key_handle == hint.stored) return m.value;
     }
-    for (std::size_t i = 0; i < members.size(); ++i) {
-      if (members[i].key() == key) {
-        hint = {key.data(), members[i].key_handle, i};
-        return members[i].value;
-      }
-    }
-    return std::nullopt;
+    const Member* found = container.find(key);
+    if (found == nullptr) return std::nullopt;
+    hint = {key.data(), found->key_handle, static_cast<std::size_t>(found - members.data())};
+    return found->value;
   }
   std::optional<Value> lookup_or_missing(const Value& container, json::Key key) {
     return lookup_or_missing(container, key.text());

@@ -12,9 +12,9 @@ std::uint32_t Value::checked_size(std::size_t n) {
   return static_cast<std::uint32_t>(n);
 }
 
-const Value* Value::find(std::string_view key) const {
+const Member* Value::find(std::string_view key) const {
   for (const Member& m : members())
-    if (m.key() == key) return &m.value;
+    if (m.key() == key) return &m;
   return nullptr;
 }
 

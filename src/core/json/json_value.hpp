@@ -82,7 +82,7 @@ class Value {
 
   // The member named `key` of an object, or nullptr. Linear: objects are
   // looked up a handful of times per filter step, never in a loop over keys.
-  const Value* find(std::string_view key) const;
+  const Member* find(std::string_view key) const;
 
   static constexpr std::size_t max_size = 0xffffffffu;
   // `n` as a size, or std::length_error beyond max_size.
