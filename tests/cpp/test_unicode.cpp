@@ -88,3 +88,16 @@ TEST(ByteScan, FirstFlagIsTheFirstMatchingByte) {
     text += i % 3 == 0 ? "\xc3\xa9" : i % 3 == 1 ? "a" : "\xf0\x9f\x98\x80";
   }
 }
+
+TEST(Unicode, EscapeControlsLeavesNoTerminalSequence) {
+  // An OSC title sequence and a colour change from a hostile header.
+  EXPECT_EQ(escape_controls("http://x/\x1b]0;owned\x07\x1b[31mred"), "http://x/\\x1b]0;owned\\x07\\x1b[31mred");
+  EXPECT_EQ(escape_controls("a\nb\rc\td\x7f"), "a\\nb\\rc\\td\\x7f");
+  EXPECT_EQ(escape_controls("\xc2\x9b"
+                            "2J"),
+            "\\x9b2J");                                                                      // C1 CSI, as U+009B
+  EXPECT_EQ(escape_controls("caf\xc3\xa9 \\ \xe2\x80\xa8"), "caf\xc3\xa9 \\ \xe2\x80\xa8");  // text, not controls
+  EXPECT_EQ(escape_controls("\xff\x1b"), "\\xff\\x1b");                                      // bytes that are not UTF-8
+  EXPECT_EQ(escape_controls(escape_invalid_utf8("n\xff")), "n\\xff");                        // a surrogate-escaped byte
+  EXPECT_EQ(escape_controls("\xed\xa0\x80"), "\\ud800");                                     // a lone surrogate
+}

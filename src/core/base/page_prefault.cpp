@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <system_error>
 
+#include "base/threads.hpp"
+
 namespace quillon {
 
 #ifndef MADV_POPULATE_WRITE
@@ -21,7 +23,7 @@ PagePrefault::PagePrefault(void* begin, std::size_t bytes) {
   const auto end = (reinterpret_cast<std::uintptr_t>(begin) + bytes) & ~(page - 1);
   if (end <= first) return;
   try {
-    thread_ = std::jthread([first, end](std::stop_token stop) {
+    thread_ = start_thread([first, end](std::stop_token stop) {
       for (std::uintptr_t at = first; at < end && !stop.stop_requested(); at += step) {
         const std::uintptr_t n = end - at < step ? end - at : step;
         // Advice only: an older kernel refuses it, and the writer faults the pages itself.

@@ -2,12 +2,14 @@
 
 #include <chrono>
 
+#include "base/threads.hpp"
+
 namespace quillon {
 
 WorkerPool::WorkerPool(std::size_t workers, TransportFactory open_transport) {
   threads_.reserve(workers);
   for (std::size_t i = 0; i < workers; ++i)
-    threads_.emplace_back([this, transport = open_transport()]() mutable { work(std::move(transport)); });
+    threads_.push_back(start_thread([this, transport = open_transport()]() mutable { work(std::move(transport)); }));
 }
 
 WorkerPool::~WorkerPool() {
@@ -22,7 +24,7 @@ WorkerPool::~WorkerPool() {
     queue_.clear();
   }
   changed_.notify_all();
-  for (std::thread& thread : threads_) thread.join();
+  for (std::jthread& thread : threads_) thread.join();
 }
 
 std::shared_ptr<WorkerPool::Job> WorkerPool::submit(Task task, bool urgent) {

@@ -62,7 +62,7 @@ class WorkerPool {
   std::condition_variable changed_;
   std::deque<std::shared_ptr<Job>> queue_;
   bool stopping_ = false;
-  std::vector<std::thread> threads_;
+  std::vector<std::jthread> threads_;
 };
 
 }  // namespace quillon

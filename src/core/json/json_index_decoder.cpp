@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "base/errors.hpp"
+#include "base/threads.hpp"
 #include "json/json_decode.hpp"
 #include "json/json_token_reader.hpp"
 #include "json/json_tree_builder.hpp"
@@ -359,7 +360,7 @@ Value decode_indexed(std::string_view text, StructuralIndex& index, Arena& arena
   Tail tail;
   tail.comma = text.data() + positions[split];
   try {
-    tail.thread = std::jthread([&tail, text, &index, split](std::stop_token stop) {
+    tail.thread = start_thread([&tail, text, &index, split](std::stop_token stop) {
       try {
         IndexDecoder rest(text, index, tail.arena, split + 1);
         tail.items = rest.run_rest_of_array(stop);

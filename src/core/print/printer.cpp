@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/threads.hpp"
 #include "print/key_order.hpp"
 #include "print/output_buffer.hpp"
 #include "print/text_breaking.hpp"
@@ -385,7 +386,7 @@ class TwoThreadList {
 
   bool start() {
     try {
-      worker_ = std::jthread([this](std::stop_token stop) { work(stop); });
+      worker_ = start_thread([this](std::stop_token stop) { work(stop); });
       return true;
     } catch (const std::system_error&) {
       return false;  // no thread to be had: this one prints the rest

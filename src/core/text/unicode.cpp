@@ -243,4 +243,57 @@ std::string unescape_surrogates(std::string_view s) {
   return out;
 }
 
+namespace {
+
+void append_hex(std::string& out, char prefix, unsigned value, int digits) {
+  static constexpr char hex[] = "0123456789abcdef";
+  out += '\\';
+  out += prefix;
+  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) out += hex[(value >> shift) & 15];
+}
+
+}  // namespace
+
+std::string escape_controls(std::string_view b) {
+  std::string out;
+  out.reserve(b.size());
+  for (std::size_t i = 0; i < b.size();) {
+    std::size_t maximal;
+    const std::size_t n = valid_sequence(b, i, maximal);
+    if (n == 0) {
+      // WTF-8 of a surrogate: ED A0..BF 80..BF.
+      const bool surrogate = i + 2 < b.size() && static_cast<unsigned char>(b[i]) == 0xED &&
+                             (static_cast<unsigned char>(b[i + 1]) & 0xE0) == 0xA0 &&
+                             (static_cast<unsigned char>(b[i + 2]) & 0xC0) == 0x80;
+      if (!surrogate) {
+        append_hex(out, 'x', static_cast<unsigned char>(b[i]), 2);
+        ++i;
+        continue;
+      }
+      std::size_t pos = i;
+      const char32_t cp = next(b, pos);
+      if (cp >= 0xDC80 && cp <= 0xDCFF)
+        append_hex(out, 'x', cp - 0xDC00, 2);  // a byte the system gave that is not UTF-8
+      else
+        append_hex(out, 'u', cp, 4);
+      i = pos;
+      continue;
+    }
+    std::size_t pos = i;
+    const char32_t cp = next(b, pos);
+    if (cp == '\n')
+      out += "\\n";
+    else if (cp == '\r')
+      out += "\\r";
+    else if (cp == '\t')
+      out += "\\t";
+    else if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F))
+      append_hex(out, 'x', cp, 2);
+    else
+      out.append(b.substr(i, n));
+    i += n;
+  }
+  return out;
+}
+
 }  // namespace quillon::unicode

@@ -52,4 +52,11 @@ std::string escape_invalid_utf8(std::string_view bytes);
 // The reverse: such surrogates back to their bytes, for paths and the wire.
 std::string unescape_surrogates(std::string_view wtf8);
 
+// Text from outside (an answer, a header, a URL, a file name) made safe for
+// one line of a terminal or log: control characters (C0, DEL, C1) written as
+// the host's repr writes them (\n, \t, \r, \x1b, \x9b), a byte that is not
+// UTF-8 as \xNN (a surrogate-escaped byte too), a lone surrogate as \udXXX.
+// Everything else, backslashes included, stays as it is.
+std::string escape_controls(std::string_view text);
+
 }  // namespace quillon::unicode
