@@ -59,7 +59,7 @@ fuzz: deps
 	done
 
 # A wheel that installs on Linux systems other than this one: auditwheel copies
-# in the shared libraries it needs (simdjson) and retags it; libcurl stays the
+# in the shared libraries it needs and retags it; libcurl stays the
 # system's, loaded when the first request is made.
 WHEEL_DIR ?= dist
 wheel: deps

@@ -6,7 +6,7 @@ set -euo pipefail
 
 need_apt=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
-for pkg in g++ cmake ninja-build make libcurl4-openssl-dev libsimdjson-dev libgtest-dev openssl \
+for pkg in g++ cmake ninja-build make libcurl4-openssl-dev libgtest-dev openssl \
            clang clang-format libclang-rt-14-dev jq zsh fish curl; do
   have_pkg "$pkg" || need_apt+=("$pkg")
 done

@@ -10,6 +10,25 @@
 #include "base/page_prefault.hpp"
 #include "json/json_decode.hpp"
 
+// The parser library's first stage is not public API. This file is the only
+// one that reaches into the library's internals, and it relies on exactly
+// these parts of simdjson::internal::dom_parser_implementation, as they are
+// in the release kept in third_party/simdjson:
+// - get_active_implementation()->create_dom_parser_implementation(capacity,
+//   depth, out) makes one for the best instruction set of this processor;
+// - stage1(bytes, length, stage1_mode::regular) validates UTF-8, finds every
+//   string's extent, refuses control characters inside strings and writes
+//   the positions of structural characters and token starts;
+// - structural_indexes (the positions) and n_structural_indexes (their
+//   count; the slot after the last holds the text's length);
+// - capacity(), the largest text the buffers hold;
+// - parse_string(src, dst, allow_replacement = false), the unescaper, which
+//   refuses lone surrogates and bad escapes with a null result.
+// A newer release may change any of them: check each before moving the pin.
+static_assert(simdjson::SIMDJSON_VERSION_MAJOR == 3 && simdjson::SIMDJSON_VERSION_MINOR == 12 &&
+                  simdjson::SIMDJSON_VERSION_REVISION == 3,
+              "json_structural_index.cpp relies on the internals of simdjson 3.12.3 (see the comment above)");
+
 namespace quillon::json {
 namespace {
 
@@ -65,7 +84,8 @@ std::span<const std::uint32_t> StructuralIndex::positions() const {
 
 char* StructuralIndex::unescape(const char* src, char* dst) const {
   return reinterpret_cast<char*>(
-      stage_->parse_string(reinterpret_cast<const std::uint8_t*>(src), reinterpret_cast<std::uint8_t*>(dst)));
+      stage_->parse_string(reinterpret_cast<const std::uint8_t*>(src), reinterpret_cast<std::uint8_t*>(dst),
+                           /*allow_replacement=*/false));
 }
 
 void StructuralIndex::trim() {
