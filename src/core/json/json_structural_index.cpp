@@ -83,9 +83,9 @@ std::span<const std::uint32_t> StructuralIndex::positions() const {
 }
 
 char* StructuralIndex::unescape(const char* src, char* dst) const {
-  return reinterpret_cast<char*>(
-      stage_->parse_string(reinterpret_cast<const std::uint8_t*>(src), reinterpret_cast<std::uint8_t*>(dst),
-                           /*allow_replacement=*/false));
+  return reinterpret_cast<char*>(stage_->parse_string(reinterpret_cast<const std::uint8_t*>(src),
+                                                      reinterpret_cast<std::uint8_t*>(dst),
+                                                      /*allow_replacement=*/false));
 }
 
 void StructuralIndex::trim() {
