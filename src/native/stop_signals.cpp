@@ -69,8 +69,10 @@ StopSignals::StopSignals() : main_thread_(::pthread_self()) {
 StopSignals::~StopSignals() {
   if (thread_.joinable()) {
     const std::uint64_t one = 1;
-    if (::write(wake_fd_, &one, sizeof one) == sizeof one) thread_.join();
-    else thread_.detach();
+    if (::write(wake_fd_, &one, sizeof one) == sizeof one)
+      thread_.join();
+    else
+      thread_.detach();
   }
   if (signal_fd_ >= 0) ::close(signal_fd_);
   if (wake_fd_ >= 0) ::close(wake_fd_);

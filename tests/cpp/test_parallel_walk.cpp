@@ -97,17 +97,17 @@ TEST(ParallelWalk, EndsAtTheFirstFailingFileInDirectoryOrder) {
   }
 }
 
-
 // One at a time, a compound query stops at its first failing element; with
 // workers, no element after it is sent once the failure is known.
 TEST(ParallelWalk, NoElementIsSentAfterAFailingOne) {
   ScratchDir dir;
   dir.write("names.list", "[default]\nfilters = results, name\n[norvane]\naction = names\n");
   dir.write("details.cfg", "[default]\nfilters = results, size\n[norvane]\naction = show\nitem = output(names.list)\n");
+  const std::string six_names =
+      R"({"results": [{"name": "a"}, {"name": "b"}, {"name": "c"}, {"name": "d"}, {"name": "e"}, {"name": "f"}]})";
   std::atomic<int> shown{0};
   auto answer = [&](const fakes::PostedForm& form) -> std::string {
-    if (form.field("action") == "names") return R"({"results": [{"name": "a"}, {"name": "b"}, {"name": "c"},
-                                                                 {"name": "d"}, {"name": "e"}, {"name": "f"}]})";
+    if (form.field("action") == "names") return six_names;
     ++shown;
     return R"({"results": [{"other": 1}]})";  // no "size": every element fails
   };

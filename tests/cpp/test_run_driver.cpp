@@ -80,8 +80,8 @@ TEST(RunDriver, HidesEveryPasswordValueAndWritesOutEachFileAsItCompletes) {
   ScriptedTransport transport;
   transport.answer = [](const auto&) { return R"({"results": 1})"; };
   RecordingFrontEnd front_end;
-  front_end.args = {"--pass", "A", "--controller_ip", "h", "--password=B", "--config_dir", dir.path(), "--passw", "C",
-                    "--p=D"};
+  front_end.args = {"--pass",       "A",        "--controller_ip", "h", "--password=B",
+                    "--config_dir", dir.path(), "--passw",         "C", "--p=D"};
   run_main(front_end, transport, "quillon", "/nonexistent/quillon");
   EXPECT_EQ(front_end.hidden, (std::vector<std::pair<std::size_t, std::size_t>>{{1, 0}, {4, 11}, {8, 0}, {9, 4}}));
   EXPECT_EQ(transport.posted[0].field("password"), "D");

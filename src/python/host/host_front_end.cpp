@@ -53,8 +53,9 @@ void HostFrontEnd::write_result(std::string_view text) {
 }
 
 void HostFrontEnd::flush() {
+  // Any object with write() will do as a stream; flush() is optional.
   nb::object out = sys_attr("stdout");
-  out.attr("flush")();
+  if (nb::hasattr(out, "flush")) out.attr("flush")();
   if (!result_stream_.is_none() && !result_stream_.is(out) && nb::hasattr(result_stream_, "flush"))
     result_stream_.attr("flush")();
 }
