@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "base/version.hpp"
 #include "cli/command_line.hpp"
 #include "cli/command_line_values.hpp"
-#include "cli/version.hpp"
 
 using quillon::CommandLineOptions;
 using quillon::CommandLineOutcome;
