@@ -53,8 +53,8 @@ class ScriptedTransport : public Transport {
   std::vector<PostedForm> posted;
   int logins = 0;
 
-  Response post(const std::string& url, const std::string& form_body, const std::function<void()>&,
-                RequestObserver*) override {
+  Response post(const std::string& url, const std::string& form_body, const std::function<void()>&, RequestObserver*,
+                PostKind) override {
     PostedForm form{url, {}};
     std::string_view body = form_body;
     while (!body.empty()) {
