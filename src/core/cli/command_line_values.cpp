@@ -130,4 +130,9 @@ std::optional<double> host_float(std::string_view text) {
   return negative ? -value : value;
 }
 
+std::optional<std::string> refuse_file_name(std::string_view text) {
+  if (text.empty()) return "must not be empty";
+  return std::nullopt;
+}
+
 }  // namespace quillon::command_line
