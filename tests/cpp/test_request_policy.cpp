@@ -149,8 +149,9 @@ TEST(RequestPolicy, RedirectsKeepTheFormAtItsOriginAndNeverLeaveHttps) {
       {304, "https://10.0.0.5/x", true, "answer"},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(describe(decide(answered(c.status, c.location), TransportOptions{}, state(PostKind::login, 0, c.with_form))),
-              c.expected)
+    EXPECT_EQ(
+        describe(decide(answered(c.status, c.location), TransportOptions{}, state(PostKind::login, 0, c.with_form))),
+        c.expected)
         << c.status << " " << c.location;
 }
 

@@ -126,7 +126,7 @@ def test_retries_that_run_out_end_the_run_naming_the_status_and_tries(sim, tmp_p
     assert "HTTP 503" in error and "3 tries" in error and sim.url in error and "a.cfg" in error, error
 
 
-@pytest.mark.parametrize("status", [429, 502, 503, 504])
+@pytest.mark.parametrize("status", [502, 504])
 @pytest.mark.parametrize("front_end", FRONT_ENDS)
 def test_retry_repeats_a_login_a_proxy_turned_away(sim, tmp_path, front_end, status):
     write_files(tmp_path, {"a.cfg": GATEWAYS})
@@ -227,7 +227,7 @@ REDIRECTS = {
 def test_redirects_never_take_the_form_elsewhere(sim, tmp_path, front_end, case, request_redirected):
     status, where, followed = REDIRECTS[case]
     write_files(tmp_path, {"a.cfg": GATEWAYS})
-    calm = run(front_end, secret_args(sim, tmp_path))
+    calm = run(front_end, secret_args(sim, tmp_path)) if where == "controller" else None
     with ByteRecorder(None if where == "plain" else "modern") as elsewhere:
         location = {"plain": "http://%s/v1/api" % elsewhere.address, "modern": "https://%s/v1/api" % elsewhere.address,
                     "controller": "https://%s/v1/moved" % sim.address}[where]

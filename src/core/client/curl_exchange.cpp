@@ -255,7 +255,8 @@ class Exchanger {
   void describe_failure(CURL* h, CURLcode result, const char* reason, const Request& request,
                         std::optional<double> budget, const Sink& sink, Outcome& out) {
     const std::string url = unicode::escape_controls(request.url);
-    const std::string detail = unicode::escape_controls(reason[0] != '\0' ? reason : curl_library().easy_strerror(result));
+    const std::string detail =
+        unicode::escape_controls(reason[0] != '\0' ? reason : curl_library().easy_strerror(result));
     long os_errno = info(h, CURLINFO_OS_ERRNO, 0L);
     // Until the TLS handshake is done (or the request has started on a
     // reused connection) no byte of the request can have left.
@@ -294,8 +295,8 @@ class Exchanger {
         return;
       case CURLE_WRITE_ERROR:
         if (!sink.over_limit) break;
-        out.message = "The answer of " + url + " is over --max-filesize " + std::to_string(*options_.max_filesize) +
-                      " bytes";
+        out.message =
+            "The answer of " + url + " is over --max-filesize " + std::to_string(*options_.max_filesize) + " bytes";
         return;
       case CURLE_COULDNT_RESOLVE_HOST:
         out.reason = "could not resolve host";

@@ -83,8 +83,7 @@ Decision redirect(const Outcome& outcome, const PostState& state) {
 Decision decide(const Outcome& outcome, const TransportOptions& options, const PostState& state) {
   const int tries = state.retries + 1;
   if (outcome.failed) {
-    if (outcome.repeatable && state.retries < options.retries)
-      return retry(outcome.reason, options.retry_delay);
+    if (outcome.repeatable && state.retries < options.retries) return retry(outcome.reason, options.retry_delay);
     return fail(tries > 1 ? outcome.message + " (" + std::to_string(tries) + " tries)" : outcome.message);
   }
   if (is_redirect(outcome.status) && !outcome.location.empty()) return redirect(outcome, state);
@@ -96,9 +95,8 @@ Decision decide(const Outcome& outcome, const TransportOptions& options, const P
     return fail(status + " from " + url + ": not sent again, as the query may have reached the controller");
   if (state.retries >= options.retries)
     return fail(status + " from " + url + " after " + std::to_string(tries) + " tries");
-  const double delay = outcome.retry_after >= 0
-                           ? std::min(static_cast<double>(outcome.retry_after), max_retry_after)
-                           : options.retry_delay;
+  const double delay = outcome.retry_after >= 0 ? std::min(static_cast<double>(outcome.retry_after), max_retry_after)
+                                                : options.retry_delay;
   return retry(status, delay);
 }
 

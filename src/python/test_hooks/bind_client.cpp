@@ -103,8 +103,7 @@ void bind_client(nb::module_& m) {
       .def(
           "__init__",
           [](HookTransport* self, std::optional<double> connect_timeout, std::optional<double> max_time, int retries,
-             double retry_delay, std::optional<std::string> cacert, bool verify, bool reuse_connections,
-             std::optional<long long> max_filesize) {
+             double retry_delay, std::optional<std::string> cacert, bool verify, bool reuse_connections) {
             quillon::TransportOptions o;
             o.connect_timeout = connect_timeout;
             o.max_time = max_time;
@@ -113,12 +112,11 @@ void bind_client(nb::module_& m) {
             o.cacert = std::move(cacert);
             o.verify = verify;
             o.reuse_connections = reuse_connections;
-            o.max_filesize = max_filesize;
             new (self) HookTransport(std::move(o));
           },
           nb::kw_only(), nb::arg("connect_timeout") = nb::none(), nb::arg("max_time") = nb::none(),
           nb::arg("retries") = 0, nb::arg("retry_delay") = 1.0, nb::arg("cacert") = nb::none(),
-          nb::arg("verify") = false, nb::arg("reuse_connections") = false, nb::arg("max_filesize") = nb::none())
+          nb::arg("verify") = false, nb::arg("reuse_connections") = false)
       .def(
           "post",
           [](HookTransport& self, const std::string& url, nb::handle body, std::optional<double> interrupt_after,
