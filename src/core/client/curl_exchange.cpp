@@ -1,7 +1,6 @@
 #include "client/curl_exchange.hpp"
 
 #include <algorithm>
-#include <cctype>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -14,6 +13,7 @@
 #include "base/version.hpp"
 #include "client/answer_body.hpp"
 #include "client/curl_library.hpp"
+#include "text/ascii_case.hpp"
 #include "text/seconds_text.hpp"
 #include "text/unicode.hpp"
 
@@ -49,19 +49,6 @@ class Attached {
   CURL* easy_;
 };
 
-bool starts_with_nocase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
-  return true;
-}
-
-bool contains_nocase(std::string_view text, std::string_view lower_word) {
-  for (std::size_t at = 0; at + lower_word.size() <= text.size(); ++at)
-    if (starts_with_nocase(text.substr(at), lower_word)) return true;
-  return false;
-}
-
 // What libcurl hands over of one answer.
 struct Sink {
   Sink(CURL* h, std::optional<long long> limit) : easy(h), body(limit) {}
@@ -96,10 +83,10 @@ size_t write_body(char* data, size_t size, size_t count, void* user) {
 size_t read_header(char* data, size_t size, size_t count, void* user) {
   auto* sink = static_cast<Sink*>(user);
   const std::string_view line(data, size * count);
-  if (starts_with_nocase(line, "http/"))
+  if (ascii::starts_with_ignoring_case(line, "http/"))
     sink->keep_alive = false;  // the status line of a new answer
-  else if (starts_with_nocase(line, "keep-alive:") ||
-           (starts_with_nocase(line, "connection:") && contains_nocase(line, "keep-alive")))
+  else if (ascii::starts_with_ignoring_case(line, "keep-alive:") ||
+           (ascii::starts_with_ignoring_case(line, "connection:") && ascii::contains_ignoring_case(line, "keep-alive")))
     sink->keep_alive = true;
   return size * count;
 }
@@ -260,7 +247,7 @@ class Exchanger {
     long os_errno = info(h, CURLINFO_OS_ERRNO, 0L);
     // Until the TLS handshake is done (or the request has started on a
     // reused connection) no byte of the request can have left.
-    const bool plain = starts_with_nocase(request.target, "http://");
+    const bool plain = ascii::starts_with_ignoring_case(request.target, "http://");
     const bool connected = info<curl_off_t>(h, CURLINFO_APPCONNECT_TIME_T, 0) > 0 ||
                            info<curl_off_t>(h, CURLINFO_PRETRANSFER_TIME_T, 0) > 0 ||
                            (plain && info<curl_off_t>(h, CURLINFO_CONNECT_TIME_T, 0) > 0);
@@ -304,8 +291,7 @@ class Exchanger {
         break;
       case CURLE_COULDNT_CONNECT:
         out.reason = os_errno != 0 ? std::generic_category().message(static_cast<int>(os_errno)) : "cannot connect";
-        if (!out.reason.empty())
-          out.reason[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(out.reason[0])));
+        if (!out.reason.empty()) out.reason[0] = ascii::lower(out.reason[0]);
         out.repeatable = !connected;
         break;
       case CURLE_SSL_CONNECT_ERROR:

@@ -93,11 +93,12 @@ void check_ca_file(const std::string& path) {
   constexpr std::size_t scanned = std::size_t{64} << 20;
   std::string text;
   char buffer[65536];
-  while (text.size() < scanned) {
+  for (std::size_t taken = 0; taken < scanned;) {
     const ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) throw refuse(std::strerror(errno));
     if (n == 0) break;
+    taken += static_cast<std::size_t>(n);
     text.append(buffer, static_cast<std::size_t>(n));
     // PEM: "-----BEGIN CERTIFICATE-----", or its TRUSTED and X509 forms.
     for (std::size_t at = 0; (at = text.find("-----BEGIN ", at)) != std::string::npos; ++at) {

@@ -1,22 +1,15 @@
 #include "client/request_policy.hpp"
 
 #include <algorithm>
-#include <cctype>
 
+#include "text/ascii_case.hpp"
 #include "text/unicode.hpp"
 
 namespace quillon {
 namespace {
 
-bool starts_with_nocase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
-  return true;
-}
-
-bool is_http(std::string_view url) { return starts_with_nocase(url, "http://"); }
-bool is_https(std::string_view url) { return starts_with_nocase(url, "https://"); }
+bool is_http(std::string_view url) { return ascii::starts_with_ignoring_case(url, "http://"); }
+bool is_https(std::string_view url) { return ascii::starts_with_ignoring_case(url, "https://"); }
 
 bool is_redirect(long status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
@@ -33,7 +26,7 @@ bool may_repeat(long status, PostKind kind) {
 
 std::string lower(std::string_view text) {
   std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : out) c = ascii::lower(c);
   return out;
 }
 
