@@ -206,22 +206,27 @@ def _make_ca(name):
         return _cert_files[name]
 
 
-def _certificate():
-    """The server's certificate for 127.0.0.1 and its key, signed by test-ca."""
+def _certificate(name="server", key_type=_EC):
+    """A server certificate for 127.0.0.1 and its key, signed by test-ca."""
     ca_cert, ca_key = _make_ca("test-ca")
     with _cert_lock:
-        if "server" not in _cert_files:
+        if name not in _cert_files:
             d = _directory()
-            cert, key, csr = (os.path.join(d, n) for n in ("cert.pem", "key.pem", "cert.csr"))
-            extensions = os.path.join(d, "server.ext")
+            cert, key, csr = (os.path.join(d, f"{name}{n}") for n in ("-cert.pem", "-key.pem", "-cert.csr"))
+            extensions = os.path.join(d, f"{name}.ext")
             with open(extensions, "w") as f:
                 f.write("subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\n"
                         "extendedKeyUsage=serverAuth\n")
-            _openssl("req", "-new", *_EC, "-keyout", key, "-out", csr, "-subj", "/CN=127.0.0.1")
+            _openssl("req", "-new", *key_type, "-keyout", key, "-out", csr, "-subj", "/CN=127.0.0.1")
             _openssl("x509", "-req", "-in", csr, "-CA", ca_cert, "-CAkey", ca_key, "-CAcreateserial",
                      "-out", cert, "-days", "2", "-extfile", extensions)
-            _cert_files["server"] = (cert, key)
-        return _cert_files["server"]
+            _cert_files[name] = (cert, key)
+        return _cert_files[name]
+
+
+def _rsa_certificate():
+    """An RSA certificate: what a server needs to offer RSA key exchange."""
+    return _certificate("rsa-server", ["-newkey", "rsa:2048", "-nodes"])
 
 
 def server_ca_file():
@@ -295,7 +300,8 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         # The raw target: the base class folds a leading "//" into "/".
         words = self.requestline.split()
         path = words[1] if len(words) >= 2 else self.path
-        entry = {"path": path, "method": self.command, "headers": self.headers, "body": body,
+        entry = {"path": path, "method": self.command, "version": self.request_version,
+                 "headers": self.headers, "body": body,
                  "fields": fields, "action": action, "connection": self.connection_number,
                  "session_reused": getattr(self.connection, "session_reused", None)}
         status, payload, content_type, mode, headers = sim._respond(action, fields, entry)
@@ -320,13 +326,27 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
             self.connection.close()
             return
+        # A scripted Content-Length announces more (or less) than is sent;
+        # the connection then ends after the payload.
+        announced = headers.get("Content-Length")
+        closing = (sim.close_after_answer or announced is not None
+                   or headers.get("Connection", "").lower() == "close")
         self.send_response(status)
         self.send_header("Content-Type", content_type)
-        self.send_header("Content-Length", str(len(payload)))
+        self.send_header("Content-Length", announced or str(len(payload)))
+        if not closing:
+            # As common servers say it: the connection stays open for another request.
+            self.send_header("Connection", "keep-alive")
         for name, value in headers.items():
-            self.send_header(name, value)
+            if name != "Content-Length":
+                self.send_header(name, value)
         self.end_headers()
         self.wfile.write(payload)
+        if mode == "stall":
+            sim._stopping.wait()  # the rest never comes
+        if closing:
+            # Without a word when close_after_answer: a server that just hangs up.
+            self.close_connection = True
 
 
 class _Server(http.server.ThreadingHTTPServer):
@@ -365,6 +385,7 @@ class SimController:
         self.logins = 0             # login requests answered (successful or not)
         self.cids = []              # every CID issued, in order
         self.refuse_logins = False  # when true, every login is answered as a bad password
+        self.close_after_answer = False  # close each connection after one answer, without saying so
         self._lock = threading.Lock()
         self._scripts = []
         self._connections = 0
@@ -422,7 +443,10 @@ class SimController:
         `body`: bytes and text are sent as they are, anything else as JSON.
         `mode`: None answers; "close" drops the connection without an answer;
         "reset" sends the headers and half the body, then resets the connection;
-        "hang" never answers (until the server stops). `headers`: extra ones.
+        "hang" never answers (until the server stops); "stall" sends the answer and
+        then holds the connection without a further byte. `headers`: extra ones; a
+        Content-Length among them is announced instead of the body's length, and
+        the connection closes after the body.
         """
         with self._lock:
             self._scripts.append(_Script(status, _as_bytes(body), content_type, action, count, mode,
@@ -445,6 +469,12 @@ class SimController:
         return [r["action"] for r in self.requests]
 
     # internals
+    @property
+    def connections(self):
+        """Connections accepted so far, whether or not a request came on them."""
+        with self._lock:
+            return self._connections
+
     def _next_connection(self):
         with self._lock:
             self._connections += 1
@@ -480,6 +510,103 @@ class SimController:
         if handler is None:
             return _fail(f"unknown action: {action}")
         return handler(fields)
+
+
+class ByteRecorder:
+    """A second listener that keeps every byte a client sends it, to show what
+    reached a place the client should not have sent anything to.
+
+    `tls`: None listens in plain text; "modern" speaks TLS as the controller
+    does; "tls1" offers only TLS 1.0 with AES128-SHA; "rsa" only RSA key
+    exchange without forward secrecy (TLS 1.2). `received` holds what came
+    after the handshake, `connections` counts the connections made. Each
+    request is answered with a login answer, so a client that did send keeps
+    going rather than waiting.
+    """
+
+    ANSWER = b'{"return": true, "CID": "recorded-cid", "results": []}'
+
+    def __init__(self, tls=None):
+        self.received = b""
+        self.connections = 0
+        self._lock = threading.Lock()
+        self._context = None if tls is None else self._tls_context(tls)
+        self._listener = socket.socket()
+        self._listener.bind(("127.0.0.1", 0))
+        self._listener.listen(16)
+        self.port = self._listener.getsockname()[1]
+        self.address = "127.0.0.1:%d" % self.port
+        threading.Thread(target=self._accept, name="byte-recorder", daemon=True).start()
+
+    @staticmethod
+    def _tls_context(tls):
+        import warnings
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        if tls == "modern":
+            context.load_cert_chain(*_certificate())
+            return context
+        context.load_cert_chain(*_rsa_certificate())
+        with warnings.catch_warnings():  # TLS 1.0 is deprecated: that is the point
+            warnings.simplefilter("ignore", DeprecationWarning)
+            if tls == "tls1":
+                context.minimum_version = context.maximum_version = ssl.TLSVersion.TLSv1
+                context.set_ciphers("AES128-SHA:@SECLEVEL=0")
+            elif tls == "rsa":
+                context.maximum_version = ssl.TLSVersion.TLSv1_2
+                context.set_ciphers("AES128-GCM-SHA256:AES256-GCM-SHA384:AES128-SHA:@SECLEVEL=0")
+            else:
+                raise ValueError(tls)
+        return context
+
+    def _accept(self):
+        while True:
+            try:
+                connection, _ = self._listener.accept()
+            except OSError:
+                return  # closed
+            with self._lock:
+                self.connections += 1
+            threading.Thread(target=self._serve, args=(connection,), daemon=True).start()
+
+    def _serve(self, connection):
+        connection.settimeout(30)
+        try:
+            if self._context is not None:
+                connection = self._context.wrap_socket(connection, server_side=True)
+            data = b""
+            while True:
+                chunk = connection.recv(65536)
+                if not chunk:
+                    return
+                with self._lock:
+                    self.received += chunk
+                data += chunk
+                head, blank, rest = data.partition(b"\r\n\r\n")
+                if not blank:
+                    continue
+                length = next((int(line.split(b":", 1)[1]) for line in head.split(b"\r\n")
+                               if line.lower().startswith(b"content-length:")), 0)
+                if len(rest) >= length:
+                    connection.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: %d\r\n"
+                                       b"Connection: close\r\n\r\n" % len(self.ANSWER) + self.ANSWER)
+                    return
+        except (OSError, ssl.SSLError, ValueError):
+            return  # a refused handshake or a client that went away
+        finally:
+            connection.close()
+
+    def close(self):
+        try:
+            self._listener.shutdown(socket.SHUT_RDWR)  # wakes the accepting thread
+        except OSError:
+            pass
+        self._listener.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
 
 
 def _main(argv=None):

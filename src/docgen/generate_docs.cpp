@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/version.hpp"
 #include "cli/option_table.hpp"
-#include "cli/version.hpp"
 
 namespace {
 

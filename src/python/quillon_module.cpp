@@ -45,7 +45,8 @@ std::string program_name() {
 }
 
 // Runs one call of the controller session as the module's functions do: a
-// refused login prints "Login failed" and ends the run with status 1.
+// refused login prints "Login failed" (and why on standard error, when the
+// answer was no login answer) and ends the run with status 1.
 template <class Call>
 nb::object with_session(const quillon::RunSettings& settings, Call&& call) {
   quillon::host::HostFrontEnd front_end;
@@ -53,8 +54,9 @@ nb::object with_session(const quillon::RunSettings& settings, Call&& call) {
   quillon::ControllerSession session(transport, settings, [&] { front_end.check_interrupt(); });
   try {
     return quillon::host::to_host(call(session).root);
-  } catch (const quillon::LoginRefused&) {
+  } catch (const quillon::LoginRefused& refused) {
     front_end.print("Login failed\n");
+    if (!refused.reason().empty()) front_end.note("quillon: " + std::string(refused.what()) + "\n");
     front_end.exit(1);
   }
 }

@@ -59,7 +59,7 @@ class ScriptedTransport : public Transport {
   std::function<void(const PostedForm&, const std::function<void()>&)> before_answer;
 
   Response post(const std::string& url, const std::string& form_body, const std::function<void()>& check_interrupt,
-                RequestObserver*) override {
+                RequestObserver*, PostKind) override {
     PostedForm form{url, {}};
     std::string_view body = form_body;
     while (!body.empty()) {

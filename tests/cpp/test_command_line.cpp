@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "base/version.hpp"
 #include "cli/command_line.hpp"
 #include "cli/command_line_values.hpp"
-#include "cli/version.hpp"
 
 using quillon::CommandLineOptions;
 using quillon::CommandLineOutcome;
@@ -39,6 +39,7 @@ void expect_options(const CommandLineOptions& actual, const CommandLineOptions& 
   EXPECT_EQ(actual.retry, expected.retry);
   EXPECT_EQ(actual.retry_delay, expected.retry_delay);
   EXPECT_EQ(actual.cacert, expected.cacert);
+  EXPECT_EQ(actual.max_filesize, expected.max_filesize);
   EXPECT_EQ(actual.verify, expected.verify);
   EXPECT_EQ(actual.verbose, expected.verbose);
   EXPECT_EQ(actual.jobs, expected.jobs);
@@ -81,8 +82,9 @@ TEST(CommandLine, AcceptedLinesResolveValues) {
          o.connect_timeout = 2.5, o.max_time = 10.0, o.retry = 10, o.retry_delay = 0.0, o.cacert = "ca.pem";
          o.verify = o.verbose = o.json = true, o.jobs = 4;
        })},
-      {{"-vj", "\u0663", "--m=-0", "--retry=+100"},
-       with([](CommandLineOptions& o) { o.verbose = true, o.jobs = 3, o.max_time = 0.0, o.retry = 100; })},
+      {{"-vj", "\u0663", "--max-t=-0", "--retry=+100", "--max-f", "2147483647"}, with([](CommandLineOptions& o) {
+         o.verbose = true, o.jobs = 3, o.max_time = 0.0, o.retry = 100, o.max_filesize = 2147483647;
+       })},
       {{"-j=8", "--retry-delay", "1e-400", "--connect-timeout", "86400"},
        with([](CommandLineOptions& o) { o.jobs = 8, o.retry_delay = 0.0, o.connect_timeout = 86400.0; })},
       // "=--" empties a value: no number, even over an earlier one.
@@ -105,6 +107,10 @@ TEST(CommandLine, RefusedLinesNameTheFirstFault) {
       {{"--con", "x"}, "ambiguous option: --con could match --controller_ip, --config_dir, --connect-timeout"},
       {{"--c=x"}, "ambiguous option: --c=x could match --controller_ip, --config_dir, --connect-timeout, --cacert"},
       {{"--ver"}, "ambiguous option: --ver could match --verify, --verbose, --version"},
+      {{"--max", "5"}, "ambiguous option: --max could match --max-time, --max-filesize"},
+      // An empty CA file name would turn the check it asks for off.
+      {{"--cacert", ""}, "argument --cacert: must not be empty"},
+      {{"--max-filesize", "-1"}, "argument --max-filesize: must be at least 0"},
       {{"--password", "-x"}, "argument --password: expected one argument"},
       {{"--username"}, "argument --username: expected one argument"},
       {{"--username", "--", "x"}, "argument --username: expected one argument"},

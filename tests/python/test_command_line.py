@@ -19,9 +19,9 @@ from quillon import _core
 
 NAMES = ["--controller_ip", "--username", "--password", "--config_dir"]
 DESTS = [name[2:] for name in NAMES]
-NEW_NAMES = ["--connect-timeout", "--max-time", "--retry", "--retry-delay", "--cacert", "--verify", "--verbose",
-             "--jobs", "--json", "--version"]
-NUMBER_DESTS = {"connect_timeout", "max_time", "retry", "retry_delay", "jobs"}
+NEW_NAMES = ["--connect-timeout", "--max-time", "--retry", "--retry-delay", "--cacert", "--max-filesize", "--verify",
+             "--verbose", "--jobs", "--json", "--version"]
+NUMBER_DESTS = {"connect_timeout", "max_time", "retry", "retry_delay", "max_filesize", "jobs"}
 VERSION = re.search(r'^version = "([^"]+)"', (ROOT / "pyproject.toml").read_text(), re.M).group(1)
 
 
@@ -37,6 +37,12 @@ def seconds(text):
 
 
 seconds.__name__ = "float"
+
+
+def file_name(text):
+    if not text:
+        raise argparse.ArgumentTypeError("must not be empty")
+    return text
 
 
 def count(minimum, maximum):
@@ -70,16 +76,20 @@ def host_parser(prog, width):
         "Give up on a request that has not been answered in full within SECONDS (decimals allowed). No limit "
         "if not specified."))
     parser.add_argument("--retry", metavar="N", type=count(0, 100), help=(
-        "Repeat a request up to N times when it failed transiently: no connection could be made, or "
-        "the controller answered 429, 502, 503 or 504. A request whose body may have reached the controller is "
-        "never repeated. No retries if not specified."))
+        "Repeat a request up to N times when it failed transiently: when no connection could be made, or the "
+        "controller answered 429 or 503, and for a login also 502 or 504. A query that may have reached the "
+        "controller is never repeated, and an answer with one of those statuses is never taken as a result. No "
+        "retries if not specified."))
     parser.add_argument("--retry-delay", metavar="SECONDS", type=seconds, help=(
         "Seconds to wait before each retry (decimals allowed), unless the controller asks for another wait, "
         "which is capped at 60 seconds. Defaults to 1 if not specified."))
-    parser.add_argument("--cacert", metavar="FILE", help=(
+    parser.add_argument("--cacert", metavar="FILE", type=file_name, help=(
         "Check the controller's certificate against the CA certificates in FILE (PEM) and its name against "
         "the address; on a mismatch nothing is sent. Without this option or --verify, certificates are not "
         "checked."))
+    parser.add_argument("--max-filesize", metavar="BYTES", type=count(0, 2147483647), help=(
+        "Refuse an answer larger than BYTES, counted after decompression: the run ends with an error naming the "
+        "file. No limit if not specified or 0."))
     parser.add_argument("--verify", action="store_true", help=(
         "Check the controller's certificate against the system's trusted CA certificates and its name "
         "against the address; on a mismatch nothing is sent."))
@@ -122,7 +132,8 @@ def abbreviations(name):
 
 option_spellings = st.sampled_from(
     [a for name in NAMES + NEW_NAMES + ["--help"] for a in abbreviations(name)]
-    + ["-h", "-v", "-j", "--", "--c", "--co", "--con", "--v", "--ve", "--ver", "--j", "--r", "--retry-"]
+    + ["-h", "-v", "-j", "--", "--c", "--co", "--con", "--v", "--ve", "--ver", "--j", "--r", "--retry-", "--m",
+       "--max", "--max-"]
     + ["-vj", "-vj4", "-vh", "-hv", "-vv", "-vx", "-vjx", "-j4", "-j0", "-jv", "-v=", "-j=4", "-hj0", "-vé"]
 )
 numbers = st.sampled_from([
@@ -165,7 +176,7 @@ number_text = st.text("0123456789_.eE+- \t\u0663\u3000infatyINF", max_size=8)
 
 
 @settings(max_examples=1500, deadline=None)
-@given(st.sampled_from(["--connect-timeout", "--max-time", "--retry", "--retry-delay", "--jobs"]),
+@given(st.sampled_from(["--connect-timeout", "--max-time", "--retry", "--retry-delay", "--max-filesize", "--jobs"]),
        st.one_of(number_text, st.floats(allow_nan=False).map(repr), st.integers(-3, 120).map(str)))
 def test_number_values_match_argparse(option, text):
     check([option + "=" + text])
@@ -200,6 +211,8 @@ def test_resolved_values(args, expected):
     (["--password", "-x"], "argument --password: expected one argument"),
     (["--jobs", "0"], "argument -j/--jobs: must be at least 1"),
     (["--retry", "-1"], "argument --retry: must be at least 0"),
+    (["--cacert", ""], "argument --cacert: must not be empty"),
+    (["--max", "9"], "ambiguous option: --max could match --max-time, --max-filesize"),
     (["--max-time", "5s"], "argument --max-time: invalid float value: '5s'"),
     (["-j", "2.5"], "argument -j/--jobs: invalid int value: '2.5'"),
     (["-vx"], "argument -v/--verbose: ignored explicit argument 'x'"),

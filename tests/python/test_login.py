@@ -39,16 +39,23 @@ def test_address_is_used_verbatim(sim):
     assert "127.0.0.1:1" in str(error.value)
 
 
-@pytest.mark.parametrize("body, status", [
-    ({"cid": "lower case"}, 200), ({"return": False}, 200), (b"<html>500</html>", 500), (b"", 200),
-    ([{"CID": "x"}], 200), ("CID", 200), (3, 200), (b'{"CID": 1} junk', 200),
+# (answer, status, why on standard error): a refusal says nothing more; an
+# answer that is no login answer says what it was.
+@pytest.mark.parametrize("body, status, why", [
+    ({"cid": "lower case"}, 200, None), ({"return": False}, 200, None), ([{"CID": "x"}], 200, None),
+    (3, 200, None), ("CID", 200, "the answer of {url} (HTTP 200) is not JSON"),  # text is sent as it is
+    (b"<html>500</html>", 500, "{url} answered HTTP 500"), ({"return": False}, 403, "{url} answered HTTP 403"),
+    (b"", 200, "the answer of {url} (HTTP 200) is not JSON"),
+    (b'{"CID": 1} junk', 200, "the answer of {url} (HTTP 200) is not JSON"),
 ])
-def test_unusable_answers_print_login_failed_and_exit_1(sim, capsys, body, status):
+def test_unusable_answers_print_login_failed_and_exit_1(sim, capsys, body, status, why):
     sim.script(body, status=status, action="login")
     with pytest.raises(SystemExit) as exit_:
         login(sim)
     assert exit_.value.code == 1
-    assert capsys.readouterr().out == "Login failed\n"
+    printed = capsys.readouterr()
+    assert printed.out == "Login failed\n"
+    assert printed.err == ("" if why is None else "quillon: Login failed: " + why.format(url=sim.url) + "\n")
 
 
 @pytest.mark.parametrize("cid", ["abc", None, 12, "", {"a": [1]}])

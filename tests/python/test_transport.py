@@ -41,6 +41,8 @@ def test_fields_arrive_in_order_and_unchanged(sim, fields):
     assert (request["method"], request["path"]) == ("POST", "/v1/api")
     assert request["headers"]["Content-Type"] == "application/x-www-form-urlencoded"
     assert request["headers"].get("Expect") is None
+    assert request["headers"]["Accept-Encoding"] == "gzip, deflate" and request["version"] == "HTTP/1.1"
+    assert request["headers"]["User-Agent"].startswith("quillon/")
 
 
 def test_answer_body_whatever_the_status(sim):
@@ -168,6 +170,15 @@ def test_default_options_keep_a_connection_per_request_and_reuse_keeps_one(sim):
     assert sim.requests[-1]["session_reused"] is True
 
 
+def test_kept_connections_only_where_the_server_keeps_them(sim):
+    transport = _core.Transport(reuse_connections=True)
+    sim.close_after_answer = True  # without saying so
+    for i in range(10):
+        assert transport.post(sim.url, b"n=%d" % i)[1] == 200
+    assert [r["body"] for r in sim.requests] == [b"n=%d" % i for i in range(10)]  # each sent once
+    assert len({r["connection"] for r in sim.requests}) == 10
+
+
 @pytest.mark.parametrize("reuse", [False, True])
 def test_max_time_ends_a_silent_answer_and_is_never_repeated(sim, reuse):
     transport = _core.Transport(max_time=1, retries=3, retry_delay=0.05, reuse_connections=reuse)
@@ -203,12 +214,26 @@ def test_connect_timeout_is_transient(silent, limits, named):
     assert transport.events[1] == ("retrying", f"no connection within {named}", 1, 1, 0.05)
 
 
-@pytest.mark.parametrize("status", [429, 502, 503, 504])
-def test_transient_answers_are_retried_then_returned(sim, status):
+# (status, kind of request): whether it is tried again. A 502 or 504 comes from a
+# proxy that may have passed the query on; only a login may be sent again then.
+TRANSIENT = [(429, False, True), (503, False, True), (502, False, False), (504, False, False),
+             (429, True, True), (502, True, True), (503, True, True), (504, True, True), (500, True, False)]
+
+
+@pytest.mark.parametrize("status,login,retried", TRANSIENT)
+def test_transient_answers_are_retried_only_when_safe(sim, status, login, retried):
     sim.script(body=b"busy", status=status, count=2)
     sim.script(body=b'{"fine": 1}')
     transport = _core.Transport(retries=2, retry_delay=0.05)
-    assert transport.post(sim.url, _core.encode_form(SECRET_FORM))[:2] == (b'{"fine": 1}', 200)
+    if not retried:
+        if status == 500:  # not a transient status: the answer, as without retries
+            assert transport.post(sim.url, b"a=b", login=login)[:2] == (b"busy", 500)
+        else:
+            with pytest.raises(ConnectionError, match=f"HTTP {status} from {sim.url}"):
+                transport.post(sim.url, _core.encode_form(SECRET_FORM), login=login)
+        assert len(sim.requests) == 1 and "retrying" not in kinds(transport.events)
+        return
+    assert transport.post(sim.url, _core.encode_form(SECRET_FORM), login=login)[:2] == (b'{"fine": 1}', 200)
     assert [e for e in transport.events if e[0] == "retrying"] == [
         ("retrying", f"HTTP {status}", 1, 2, 0.05), ("retrying", f"HTTP {status}", 2, 2, 0.05)]
     assert len(sim.requests) == 3 and len({r["body"] for r in sim.requests}) == 1
@@ -216,24 +241,37 @@ def test_transient_answers_are_retried_then_returned(sim, status):
     sim.requests.clear()
     sim.redirect(303)
     sim.script(body=b"busy", status=status)
-    assert transport.post(sim.url, b"a=b")[1] == 200
+    assert transport.post(sim.url, b"a=b", login=login)[1] == 200
     assert [(r["method"], r["path"]) for r in sim.requests] == [
         ("POST", "/v1/api"), ("GET", "/v1/moved"), ("GET", "/v1/moved")]
-    # Out of tries: the last answer is the answer, as without retries.
+    # Out of tries: an error naming the status and the tries; the error page is no answer.
     sim.script(body=b"still busy", status=status, count=2)
-    assert _core.Transport(retries=1, retry_delay=0.05).post(sim.url, b"a=b")[:2] == (b"still busy", status)
-
-
-def test_other_failures_are_not_retried(sim):
-    transport = _core.Transport(retries=3, retry_delay=0.05)
-    sim.script(body=b"oops", status=500)
-    assert transport.post(sim.url, b"a=b")[:2] == (b"oops", 500)
-    # A reset mid-answer: the query reached the controller, so it is not sent again.
-    sim.script(body=b'{"results": "' + b"x" * 5000 + b'"}', mode="reset")
     with pytest.raises(ConnectionError) as caught:
-        transport.post(sim.url, _core.encode_form(SECRET_FORM))
+        _core.Transport(retries=1, retry_delay=0.05).post(sim.url, b"a=b", login=login)
+    assert f"HTTP {status} from {sim.url} after 2 tries" in str(caught.value)
+
+
+@pytest.mark.parametrize("login", [False, True])
+def test_failures_after_the_request_left_are_not_retried_and_say_what_happened(sim, login):
+    transport = _core.Transport(retries=3, retry_delay=0.05)
+    # A reset mid-answer: the query reached the controller, so it is not sent again,
+    # and the controller did answer: no "Cannot reach".
+    body = b'{"results": "' + b"x" * 5000 + b'"}'
+    sim.script(body=body, mode="reset")
+    with pytest.raises(ConnectionError) as caught:
+        transport.post(sim.url, _core.encode_form(SECRET_FORM), login=login)
     assert_no_secrets(caught.value)
-    assert len(sim.requests) == 2 and "retrying" not in kinds(transport.events)
+    assert "Cannot reach" not in str(caught.value)
+    assert f"{sim.url} answered HTTP 200, but the answer broke off after {len(body) // 2} bytes" in str(caught.value)
+    # Connection closed with no answer at all.
+    sim.script(mode="close")
+    with pytest.raises(ConnectionError, match=f"No answer from {sim.url}"):
+        transport.post(sim.url, b"a=b", login=login)
+    # Fewer bytes than announced.
+    sim.script(body=b'{"results": [1, 2', headers={"Content-Length": str(1 << 30)})
+    with pytest.raises(ConnectionError, match="answered HTTP 200, but the answer broke off after 17 bytes"):
+        transport.post(sim.url, b"a=b", login=login)
+    assert len(sim.requests) == 3 and "retrying" not in kinds(transport.events)
 
 
 def test_refused_connections_are_retried_then_fail():
@@ -284,8 +322,10 @@ def test_certificates_checked_only_when_asked(sim):
         assert_no_secrets(caught.value)
         assert "retrying" not in kinds(transport.events)
     assert sim.requests == []  # nothing was sent
-    with pytest.raises(ConnectionError, match="no-such-ca.pem"):
+    connections = sim.connections
+    with pytest.raises(ConnectionError, match="no-such-ca.pem: No such file or directory"):
         _core.Transport(cacert="/nonexistent/no-such-ca.pem").post(sim.url, form)
+    assert sim.requests == [] and sim.connections == connections  # refused before connecting
 
 
 def wire(sim):

@@ -24,6 +24,7 @@ enum class ErrorKind {
   recursion,                   // compound queries that nest without end (RecursionError)
   config,                      // ConfigError (config_reader.hpp): the reader's own classes
   interrupted,                 // Ctrl-C during a blocking call (KeyboardInterrupt)
+  memory,                      // memory ran out while a file ran (MemoryError)
   value,                       // any other bad value (ValueError)
 };
 

@@ -56,7 +56,7 @@ constexpr auto option_strings = list_option_strings();
 using Field =
     std::variant<std::optional<std::string> CommandLineOptions::*, std::optional<double> CommandLineOptions::*,
                  std::optional<int> CommandLineOptions::*, bool CommandLineOptions::*>;
-constexpr std::array<std::pair<std::string_view, Field>, 13> fields{{
+constexpr std::array<std::pair<std::string_view, Field>, 14> fields{{
     {"controller_ip", &CommandLineOptions::controller_ip},
     {"username", &CommandLineOptions::username},
     {"password", &CommandLineOptions::password},
@@ -66,6 +66,7 @@ constexpr std::array<std::pair<std::string_view, Field>, 13> fields{{
     {"retry", &CommandLineOptions::retry},
     {"retry_delay", &CommandLineOptions::retry_delay},
     {"cacert", &CommandLineOptions::cacert},
+    {"max_filesize", &CommandLineOptions::max_filesize},
     {"verify", &CommandLineOptions::verify},
     {"verbose", &CommandLineOptions::verbose},
     {"jobs", &CommandLineOptions::jobs},
@@ -345,6 +346,9 @@ class Parser {
           if constexpr (std::is_same_v<Type, bool>) {
             field = true;
           } else if constexpr (std::is_same_v<Type, std::optional<std::string>>) {
+            if (option.kind == OptionKind::file && !emptied)
+              if (std::optional<std::string> refused = command_line::refuse_file_name(*value))
+                throw argument_error(action, *refused);
             field = emptied ? std::string() : *value;
           } else if (emptied) {
             field.reset();

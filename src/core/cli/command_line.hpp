@@ -29,6 +29,7 @@ struct CommandLineOptions {
   std::optional<int> retry{};
   std::optional<double> retry_delay{};  // seconds; the run's default is 1
   std::optional<std::string> cacert{};
+  std::optional<int> max_filesize{};  // bytes; 0 is no limit
   bool verify = false, verbose = false;
   std::optional<int> jobs{};
   bool json = false;

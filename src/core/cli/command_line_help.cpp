@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "cli/version.hpp"
+#include "base/version.hpp"
 #include "text/unicode.hpp"
 
 namespace quillon::command_line {

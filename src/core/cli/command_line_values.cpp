@@ -7,6 +7,7 @@
 #include <limits>
 #include <string>
 
+#include "text/ascii_case.hpp"
 #include "text/decimal_digits.hpp"
 #include "text/unicode.hpp"
 
@@ -41,13 +42,6 @@ std::optional<std::string> ascii_number(std::string_view text) {
 }
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-bool equals_ignoring_case(std::string_view text, std::string_view lower) {
-  if (text.size() != lower.size()) return false;
-  for (std::size_t i = 0; i < text.size(); ++i)
-    if ((text[i] >= 'A' && text[i] <= 'Z' ? text[i] + ('a' - 'A') : text[i]) != lower[i]) return false;
-  return true;
-}
 
 // Whether digits[.digits][e[sign]digits] (with digits on at least one side
 // of the point) spells a number too large for a double rather than too
@@ -102,9 +96,9 @@ std::optional<double> host_float(std::string_view text) {
     negative = number[0] == '-';
     number.remove_prefix(1);
   }
-  if (equals_ignoring_case(number, "inf") || equals_ignoring_case(number, "infinity"))
+  if (ascii::equals_ignoring_case(number, "inf") || ascii::equals_ignoring_case(number, "infinity"))
     return negative ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity();
-  if (equals_ignoring_case(number, "nan")) return std::numeric_limits<double>::quiet_NaN();
+  if (ascii::equals_ignoring_case(number, "nan")) return std::numeric_limits<double>::quiet_NaN();
 
   // digits[.digits][(e|E)[sign]digits], with a digit before or after the point.
   std::size_t pos = 0, mantissa_digits = 0;
@@ -128,6 +122,11 @@ std::optional<double> host_float(std::string_view text) {
   else if (error != std::errc() || end != number.data() + number.size())
     return std::nullopt;
   return negative ? -value : value;
+}
+
+std::optional<std::string> refuse_file_name(std::string_view text) {
+  if (text.empty()) return "must not be empty";
+  return std::nullopt;
 }
 
 }  // namespace quillon::command_line

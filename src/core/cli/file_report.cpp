@@ -83,6 +83,8 @@ std::string_view host_kind_name(const Error& error) {
       return config_error_name(static_cast<const config::ConfigError&>(error).type());
     case ErrorKind::interrupted:
       return "KeyboardInterrupt";
+    case ErrorKind::memory:
+      return "MemoryError";
     case ErrorKind::value:
       return "ValueError";
   }

@@ -45,8 +45,9 @@ constexpr bool takes_value(OptionKind kind) {
 inline constexpr int max_seconds = 86400;
 inline constexpr int max_retries = 100;
 inline constexpr int max_jobs = 100;
+inline constexpr int max_filesize_bytes = 2147483647;  // bytes; the largest count the table holds
 
-inline constexpr std::array<OptionSpec, 15> option_table{{
+inline constexpr std::array<OptionSpec, 16> option_table{{
     {.long_name = "--help",
      .short_name = "-h",
      .help = "show this help message and exit",
@@ -88,9 +89,10 @@ inline constexpr std::array<OptionSpec, 15> option_table{{
      .maximum = max_seconds},
     {.long_name = "--retry",
      .metavar = "N",
-     .help = "Repeat a request up to N times when it failed transiently: no connection could be made, or "
-             "the controller answered 429, 502, 503 or 504. A request whose body may have reached the controller is "
-             "never repeated. No retries if not specified.",
+     .help = "Repeat a request up to N times when it failed transiently: when no connection could be made, or the "
+             "controller answered 429 or 503, and for a login also 502 or 504. A query that may have reached the "
+             "controller is never repeated, and an answer with one of those statuses is never taken as a result. No "
+             "retries if not specified.",
      .kind = OptionKind::count,
      .dest = "retry",
      .maximum = max_retries},
@@ -108,6 +110,13 @@ inline constexpr std::array<OptionSpec, 15> option_table{{
              "checked.",
      .kind = OptionKind::file,
      .dest = "cacert"},
+    {.long_name = "--max-filesize",
+     .metavar = "BYTES",
+     .help = "Refuse an answer larger than BYTES, counted after decompression: the run ends with an error naming the "
+             "file. No limit if not specified or 0.",
+     .kind = OptionKind::count,
+     .dest = "max_filesize",
+     .maximum = max_filesize_bytes},
     {.long_name = "--verify",
      .help = "Check the controller's certificate against the system's trusted CA certificates and its name "
              "against the address; on a mismatch nothing is sent.",

@@ -48,7 +48,9 @@ RunSettings resolve_settings(FrontEnd& front_end, const CommandLineOptions& opti
   if (options.max_time > 0.0) transport.max_time = options.max_time;
   transport.retries = options.retry.value_or(0);
   transport.retry_delay = options.retry_delay.value_or(1.0);
-  if (given(options.cacert)) transport.cacert = typed(*options.cacert);
+  // Even empty ("--cacert=--"): a check asked for is never silently dropped.
+  if (options.cacert) transport.cacert = typed(*options.cacert);
+  if (options.max_filesize.value_or(0) > 0) transport.max_filesize = *options.max_filesize;
   transport.verify = options.verify;
   settings.jobs = static_cast<unsigned>(options.jobs.value_or(0));
   settings.verbose = options.verbose;
@@ -68,12 +70,14 @@ void run_main(FrontEnd& front_end, Transport& transport, const std::string& prog
   // The front end made its transport before the options were known.
   transport.configure(settings.transport);
   const RequestLog log(settings.verbose, [&](std::string_view line) { front_end.note(line); });
-  // A refused login ends the run with status 1, wherever it happens.
-  auto login_failed = [&] {
+  // A refused login ends the run with status 1, wherever it happens; an
+  // answer that was no login answer (a proxy's) says why on standard error.
+  auto login_failed = [&](const LoginRefused& refused) {
     if (settings.json)
       front_end.note("Login failed\n");  // standard output holds JSON lines only
     else
       front_end.print("Login failed\n");
+    if (!refused.reason().empty()) front_end.note("quillon: " + std::string(refused.what()) + "\n");
     front_end.exit(1);
   };
   try {
@@ -84,12 +88,12 @@ void run_main(FrontEnd& front_end, Transport& transport, const std::string& prog
     if (settings.json)  // before any file: a line of its own
       write_json_error_line(std::nullopt, std::nullopt, "LoginFailed", refused.what(),
                             [&](std::string_view chunk) { front_end.write_result(chunk); });
-    login_failed();
+    login_failed(refused);
   }
   try {
     walk_config_dir(front_end, transport, settings, &log);
-  } catch (const LoginRefused&) {
-    login_failed();
+  } catch (const LoginRefused& refused) {
+    login_failed(refused);
   }
 }
 

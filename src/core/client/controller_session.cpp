@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <new>
 #include <optional>
 
 #include "base/errors.hpp"
@@ -44,13 +45,18 @@ std::vector<json::Value> compound_elements(const json::Value& results) {
   return elements;
 }
 
+// Where an answer came from, as messages show it.
+std::string answered_by(const Response& answer, const std::string& url) {
+  return unicode::escape_controls(answer.url.empty() ? url : answer.url);
+}
+
 // A query's answer; one that is not JSON says where it came from.
 json::Document decode_answer(Response& answer, const std::string& url) {
   try {
     return json::decode_buffer(answer.body);
   } catch (JsonDecodeError& e) {
-    e.add_context("the answer of " + (answer.url.empty() ? url : answer.url) + " (HTTP " +
-                  std::to_string(answer.status) + ") is not JSON");
+    e.add_context("the answer of " + answered_by(answer, url) + " (HTTP " + std::to_string(answer.status) +
+                  ") is not JSON");
     throw;
   }
 }
@@ -80,21 +86,21 @@ class CurrentFile {
 std::string describe_chain(const auto& chain, const std::string& again) {
   std::string text;
   for (const auto& f : chain) text += f.path + " -> ";
-  return text + again;
+  return unicode::escape_controls(text + again);
 }
 
 }  // namespace
 
-Response ControllerSession::post(Transport& transport, std::span<const FormField> form) {
+Response ControllerSession::post(Transport& transport, std::span<const FormField> form, PostKind kind) {
   std::string body = encode_form(form);
-  if (!log_) return transport.post(settings_.api_url, body, check_interrupt_);
+  if (!log_) return transport.post(settings_.api_url, body, check_interrupt_, nullptr, kind);
   RequestLog::Post trace(*log_, file_, form);
-  return transport.post(settings_.api_url, body, check_interrupt_, &trace);
+  return transport.post(settings_.api_url, body, check_interrupt_, &trace, kind);
 }
 
 json::Value ControllerSession::query(Transport& transport, const std::vector<FormField>& form,
                                      const std::vector<std::string>& filters, json::Arena& into) {
-  Response answer = post(transport, form);
+  Response answer = post(transport, form, PostKind::query);
   json::Document doc = decode_answer(answer, settings_.api_url);  // takes the body over: values point into it
   interrupt_point();
   json::Value narrowed;
@@ -119,9 +125,12 @@ json::Document ControllerSession::login() {
       {"username", json::Value::text(settings_.username)},
       {"password", json::Value::text(settings_.password)},
   };
-  Response answer = post(transport_, form);
+  Response answer = post(transport_, form, PostKind::login);
+  const long status = answer.status;
+  bool is_json = false;
   try {
     json::Document doc = json::decode_buffer(answer.body);
+    is_json = true;
     if (const json::Member* found = doc.root.is_object() ? doc.root.find("CID") : nullptr) {
       doc.root = found->value;  // the CID, with the arena it points into
       return doc;
@@ -129,6 +138,13 @@ json::Document ControllerSession::login() {
   } catch (const Error& e) {
     if (e.kind() != ErrorKind::json_decode) throw;
   }
+  // Whatever the status, an answer with a CID logged in (above); without
+  // one, a status or a page that is no login answer says why.
+  if (status < 200 || status > 299)
+    throw LoginRefused(answered_by(answer, settings_.api_url) + " answered HTTP " + std::to_string(status));
+  if (!is_json)
+    throw LoginRefused("the answer of " + answered_by(answer, settings_.api_url) + " (HTTP " + std::to_string(status) +
+                       ") is not JSON");
   throw LoginRefused();
 }
 
@@ -145,6 +161,11 @@ json::Document ControllerSession::run_query(const std::string& config_file, std:
   } catch (Error& e) {
     e.add_file(std::string(name));
     throw;
+  } catch (const std::bad_alloc&) {
+    // The answer, or what was made of it, is freed by now: enough is left to say so.
+    Error out_of_memory(ErrorKind::memory, "out of memory");
+    out_of_memory.add_file(std::string(name));
+    throw out_of_memory;
   }
 }
 

@@ -24,9 +24,17 @@ constexpr std::size_t max_compound_depth = 100;
 
 // The controller's login answer held no usable CID (not JSON, not an object,
 // or no "CID" member). The run driver prints "Login failed" and ends with 1.
+// `reason` says more when the answer was no login answer at all (an HTTP
+// error status, not JSON), as when a proxy answered; a plain refusal has
+// none. what() is "Login failed", followed by ": " and the reason if any.
 class LoginRefused : public std::runtime_error {
  public:
-  LoginRefused() : std::runtime_error("Login failed") {}
+  explicit LoginRefused(std::string reason = {})
+      : std::runtime_error(reason.empty() ? "Login failed" : "Login failed: " + reason), reason_(std::move(reason)) {}
+  const std::string& reason() const { return reason_; }
+
+ private:
+  std::string reason_;
 };
 
 class ControllerSession {
@@ -44,7 +52,8 @@ class ControllerSession {
   // query (for a compound query, first the file it names and then one query
   // per element of that result) and returns the narrowed answer. An Error
   // on the way names the file (a compound query's chain of files), and says
-  // which answer was not JSON or which filter step failed.
+  // which answer was not JSON or which filter step failed; running out of
+  // memory is such an Error too (ErrorKind::memory).
   json::Document run_query_file(const std::string& path);
 
   // Parallel runs: runs query(k, transport) for every k < count, as many at
@@ -64,7 +73,7 @@ class ControllerSession {
   };
   json::Document run_query(const std::string& path, std::string_view name, std::vector<OpenFile>& chain);
   json::Document run_query_unnamed(const std::string& path, std::vector<OpenFile>& chain);
-  Response post(Transport& transport, std::span<const FormField> form);
+  Response post(Transport& transport, std::span<const FormField> form, PostKind kind);
   json::Value query(Transport& transport, const std::vector<FormField>& form, const std::vector<std::string>& filters,
                     json::Arena& into);
   // Between the long steps of a query (decoding, filtering), so Ctrl-C is prompt.

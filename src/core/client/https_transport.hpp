@@ -1,8 +1,11 @@
 // One HTTPS POST of a form body per request, as the controller API needs it.
 // By default: no certificate or host-name check, no time limit, no retry, a
 // new connection each time. Operators may opt into time limits, retries of
-// transient failures, certificate checks and connection reuse. Redirects are
-// always followed the way the host's HTTP client follows them.
+// transient failures, certificate checks, a size limit and connection reuse.
+// Always: TLS 1.2 or later with the cipher suites the host's client accepts,
+// HTTP/1.1, the encodings the host's client offers, and redirects as the
+// host's client follows them, except that the form stays at its origin
+// (request_policy.hpp has those rules).
 #pragma once
 
 #include <cstddef>
@@ -12,17 +15,9 @@
 #include <string>
 #include <string_view>
 
-namespace quillon {
+#include "client/request_policy.hpp"
 
-struct TransportOptions {
-  std::optional<double> connect_timeout;  // seconds, TLS included; none: no limit
-  std::optional<double> max_time;         // seconds, one try with its redirects; none: no limit
-  int retries = 0;                        // transient failures repeated at most this often
-  double retry_delay = 1.0;               // seconds; a Retry-After (capped at 60 s) wins
-  std::optional<std::string> cacert;      // PEM file: check chain and host name against it
-  bool verify = false;                    // check chain and host name against the system store
-  bool reuse_connections = false;         // keep-alive and TLS session reuse between posts
-};
+namespace quillon {
 
 // One HTTP exchange; a redirect or a retry makes several per post.
 struct Hop {
@@ -53,13 +48,14 @@ class Transport {
  public:
   virtual ~Transport() = default;
   // Posts `form_body` (application/x-www-form-urlencoded) to `url`, used
-  // verbatim, and returns the final answer whatever its status. Throws
-  // Error(ErrorKind::transport) when the request cannot be completed.
+  // verbatim, and returns the final answer. Throws Error(ErrorKind::transport)
+  // when the request cannot be completed or the policy refuses the answer.
   // `check_interrupt` is called regularly while the request blocks (and while
   // waiting to retry); whatever it throws aborts the request and reaches the
   // caller unchanged. `observer` may be null.
   virtual Response post(const std::string& url, const std::string& form_body,
-                        const std::function<void()>& check_interrupt, RequestObserver* observer = nullptr) = 0;
+                        const std::function<void()>& check_interrupt, RequestObserver* observer = nullptr,
+                        PostKind kind = PostKind::query) = 0;
   // The run's options, known only once the command line is resolved; given
   // before the first post. Transports without options ignore them.
   virtual void configure(const TransportOptions& /*options*/) {}
@@ -69,16 +65,16 @@ class Transport {
 // connection, used by one post at a time.
 class CurlTransport : public Transport {
  public:
+  // Throws Error(ErrorKind::transport) when the --cacert file cannot serve.
   explicit CurlTransport(TransportOptions options = {});
   ~CurlTransport() override;
   CurlTransport(CurlTransport&&) noexcept;
   CurlTransport& operator=(CurlTransport&&) noexcept;
 
   Response post(const std::string& url, const std::string& form_body, const std::function<void()>& check_interrupt,
-                RequestObserver* observer = nullptr) override;
+                RequestObserver* observer = nullptr, PostKind kind = PostKind::query) override;
+  // Checks the --cacert file now, before any connection is made.
   void configure(const TransportOptions& options) override;
-
-  const TransportOptions& options() const { return options_; }
 
  private:
   struct Handles;  // the kept handles when connections are reused

@@ -1,24 +1,11 @@
 #include "client/request_log.hpp"
 
-#include <cstdio>
 #include <vector>
 
+#include "text/seconds_text.hpp"
+#include "text/unicode.hpp"
+
 namespace quillon {
-namespace {
-
-std::string seconds_text(double seconds) {
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%.3f s", seconds);
-  return buffer;
-}
-
-std::string delay_text(double seconds) {
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%g s", seconds);
-  return buffer;
-}
-
-}  // namespace
 
 std::string masked_form(std::span<const FormField> form) {
   std::vector<FormField> shown(form.begin(), form.end());
@@ -35,25 +22,25 @@ std::string masked_form(std::span<const FormField> form) {
 }
 
 RequestLog::Post::Post(const RequestLog& log, std::string_view file, std::span<const FormField> form)
-    : log_(log), file_(file) {
+    : log_(log), file_(unicode::escape_controls(file)) {
   if (log_.verbose_) shown_form_ = masked_form(form);
 }
 
 void RequestLog::Post::exchanged(const Hop& hop) {
   if (!log_.verbose_) return;
   double since_start = std::chrono::duration<double>(std::chrono::steady_clock::now() - log_.start_).count();
-  std::string line =
-      "[" + seconds_text(since_start) + "] " + (file_.empty() ? "login" : file_) + ": " + hop.method + " " + hop.url;
+  std::string line = "[" + timing_text(since_start) + "] " + (file_.empty() ? "login" : file_) + ": " + hop.method +
+                     " " + unicode::escape_controls(hop.url);
   if (hop.method == "POST") line += " " + shown_form_;
   line += hop.status != 0 ? " -> HTTP " + std::to_string(hop.status) : " -> no answer";
-  line += ", " + std::to_string(hop.bytes) + " bytes, " + seconds_text(hop.seconds) + "\n";
+  line += ", " + std::to_string(hop.bytes) + " bytes, " + timing_text(hop.seconds) + "\n";
   log_.sink_(line);
 }
 
 void RequestLog::Post::retrying(std::string_view reason, int attempt, int retries, double delay) {
-  std::string line = "quillon: " + (file_.empty() ? std::string("login") : file_) + ": " + std::string(reason) +
-                     "; retrying in " + delay_text(delay) + " (retry " + std::to_string(attempt) + " of " +
-                     std::to_string(retries) + ")\n";
+  std::string line = "quillon: " + (file_.empty() ? std::string("login") : file_) + ": " +
+                     unicode::escape_controls(reason) + "; retrying in " + seconds_text(delay) + " (retry " +
+                     std::to_string(attempt) + " of " + std::to_string(retries) + ")\n";
   log_.sink_(line);
 }
 

@@ -92,6 +92,8 @@ void raise_error(const Error& error) {
       return;
     case ErrorKind::value:
       return raise_message(PyExc_ValueError, error.what());
+    case ErrorKind::memory:
+      return raise_message(PyExc_MemoryError, error.what());
   }
 }
 

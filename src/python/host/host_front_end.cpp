@@ -98,9 +98,9 @@ void HostFrontEnd::check_interrupt() {
 }
 
 Response HostTransport::post(const std::string& url, const std::string& form_body,
-                             const std::function<void()>& check_interrupt, RequestObserver* observer) {
+                             const std::function<void()>& check_interrupt, RequestObserver* observer, PostKind kind) {
   nb::gil_scoped_release released;
-  return curl_.post(url, form_body, check_interrupt, observer);
+  return curl_.post(url, form_body, check_interrupt, observer, kind);
 }
 
 }  // namespace quillon::host

@@ -56,7 +56,7 @@ struct HookTransport {
 };
 
 quillon::Response post_with(HookTransport& self, const std::string& url, nb::handle body,
-                            std::optional<double> interrupt_after) {
+                            std::optional<double> interrupt_after, bool login = false) {
   std::string form_body;
   if (nb::isinstance<nb::bytes>(body)) {
     nb::bytes b = nb::borrow<nb::bytes>(body);
@@ -74,7 +74,8 @@ quillon::Response post_with(HookTransport& self, const std::string& url, nb::han
     nb::gil_scoped_acquire locked;
     if (PyErr_CheckSignals() != 0) throw nb::python_error();
   };
-  return self.transport.post(url, form_body, check, &self.recorder);
+  return self.transport.post(url, form_body, check, &self.recorder,
+                             login ? quillon::PostKind::login : quillon::PostKind::query);
 }
 
 }  // namespace
@@ -118,12 +119,13 @@ void bind_client(nb::module_& m) {
           nb::arg("verify") = false, nb::arg("reuse_connections") = false)
       .def(
           "post",
-          [](HookTransport& self, const std::string& url, nb::handle body, std::optional<double> interrupt_after) {
-            quillon::Response r = post_with(self, url, body, interrupt_after);
+          [](HookTransport& self, const std::string& url, nb::handle body, std::optional<double> interrupt_after,
+             bool login) {
+            quillon::Response r = post_with(self, url, body, interrupt_after, login);
             return nb::make_tuple(nb::bytes(r.body.data(), r.body.size()), r.status, r.url);
           },
-          nb::arg("url"), nb::arg("body"), nb::arg("interrupt_after") = nb::none(),
-          "(body, status, final url) of one post.")
+          nb::arg("url"), nb::arg("body"), nb::arg("interrupt_after") = nb::none(), nb::arg("login") = false,
+          "(body, status, final url) of one post; `login`: posted as a login rather than a query.")
       .def_prop_ro("events", [](const HookTransport& self) {
         nb::list out;
         for (const Event& e : self.recorder.events) {

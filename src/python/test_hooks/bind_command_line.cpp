@@ -53,6 +53,7 @@ void bind_command_line(nb::module_& m) {
           d["retry"] = optional_number(o.retry);
           d["retry_delay"] = optional_number(o.retry_delay);
           d["cacert"] = optional_text(o.cacert);
+          d["max_filesize"] = optional_number(o.max_filesize);
           d["verify"] = nb::bool_(o.verify);
           d["verbose"] = nb::bool_(o.verbose);
           d["jobs"] = optional_number(o.jobs);

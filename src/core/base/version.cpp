@@ -1,4 +1,4 @@
-#include "cli/version.hpp"
+#include "base/version.hpp"
 
 #ifndef QUILLON_VERSION
 #error "QUILLON_VERSION comes from CMakeLists.txt, which reads it from pyproject.toml"

@@ -1,0 +1,41 @@
+// One HTTP exchange through libcurl: the request put on the wire (headers,
+// the TLS floor, certificate checks, time limits, kept connections), the
+// answer taken in (memory that follows the bytes, --max-filesize), and a
+// failure told as far as it is known: no connection, a connection but no
+// answer, or an answer that broke off. What comes next is for the policy
+// (request_policy.hpp) and the post's loop (https_transport.cpp).
+#pragma once
+
+#include <curl/curl.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "client/request_policy.hpp"
+
+namespace quillon {
+
+// One request of a post's chain: a redirect may turn the POST into a GET
+// without the form.
+struct Request {
+  std::string url;     // as shown in messages
+  std::string target;  // as put on the wire
+  bool with_form = true;
+};
+
+struct Exchange {
+  Outcome outcome;
+  std::string body;         // the whole answer, when it came
+  bool keep_alive = false;  // the answer said its connection stays open
+};
+
+// Makes one exchange on `easy`, driven through `multi` (which keeps its
+// connections when options.reuse_connections). `budget`: seconds left of
+// --max-time for this try; `fresh`: on a new connection even when a kept
+// one is at hand. Throws what `check_interrupt` throws, and std::bad_alloc.
+Exchange exchange(CURL* easy, CURLM* multi, const Request& request, const std::string& form_body,
+                  const TransportOptions& options, const std::function<void()>& check_interrupt,
+                  std::optional<double> budget, bool fresh);
+
+}  // namespace quillon
