@@ -37,6 +37,9 @@ int run(quillon::NativeFrontEnd& front_end, const quillon::StopSignals& stop, ch
     if (error.kind() == quillon::ErrorKind::interrupted || stop.received() != 0) front_end.end_by_stop_signal();
     front_end.report_error(quillon::describe_for_operator(error));
     return 1;
+  } catch (const std::bad_alloc&) {
+    front_end.report_error("out of memory");
+    return 1;
   } catch (const std::exception& error) {
     front_end.report_error(error.what());
     return 1;

@@ -89,4 +89,20 @@ TEST(RunDriver, HidesEveryPasswordValueAndWritesOutEachFileAsItCompletes) {
   EXPECT_EQ(front_end.flushed_at, std::vector<std::size_t>{front_end.out.size()});
 }
 
+TEST(RunDriver, MemoryRunningOutWhilePrintingNamesTheFile) {
+  // A front end whose output cannot grow: the failure names the file, not std::bad_alloc.
+  struct Full : RecordingFrontEnd {
+    void write_result(std::string_view) override { throw std::bad_alloc(); }
+  } front_end;
+  FileReport report(front_end, /*json=*/false);
+  json::Value items[] = {json::Value::integer(1), json::Value::integer(2)};
+  try {
+    report.result("big.cfg", json::Value::array(items, 2));
+    FAIL();
+  } catch (const Error& e) {
+    EXPECT_EQ(e.kind(), ErrorKind::memory);
+    EXPECT_EQ(describe_for_operator(e), "big.cfg: MemoryError: out of memory");
+  }
+}
+
 }  // namespace

@@ -34,4 +34,10 @@ JsonDecodeError::JsonDecodeError(std::string reason, std::size_t position, std::
       column_(column),
       document_(std::move(document)) {}
 
+Error out_of_memory(std::string file) {
+  Error error(ErrorKind::memory, "out of memory");
+  error.add_file(std::move(file));
+  return error;
+}
+
 }  // namespace quillon

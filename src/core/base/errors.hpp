@@ -110,6 +110,10 @@ class KeyLookupError : public Error {
   std::string key_;
 };
 
+// Memory ran out while `file` ran. Made once the failed allocation's work is
+// freed (the answer, the tree), so there is enough left to say so.
+Error out_of_memory(std::string file);
+
 // The process is to end with this status (after "Login failed", a usage
 // error or --help). Front ends turn it into their own way of exiting.
 struct ExitRequest {

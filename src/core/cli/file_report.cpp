@@ -1,6 +1,7 @@
 #include "cli/file_report.hpp"
 
 #include <cerrno>
+#include <new>
 
 #include "base/errors.hpp"
 #include "client/controller_session.hpp"
@@ -144,11 +145,15 @@ void FileReport::write(std::string_view chunk) {
 
 void FileReport::result(std::string_view file, const json::Value& value) {
   auto sink = [this](std::string_view chunk) { write(chunk); };
-  if (json_) {
-    write_json_result_line(file, description_text(), value, sink);
-  } else {
-    pretty_print(value, sink);
-    front_end_.print("\n\n");
+  try {
+    if (json_) {
+      write_json_result_line(file, description_text(), value, sink);
+    } else {
+      pretty_print(value, sink);
+      front_end_.print("\n\n");
+    }
+  } catch (const std::bad_alloc&) {
+    throw out_of_memory(std::string(file));
   }
   description_.reset();
   front_end_.flush();

@@ -1,5 +1,7 @@
 #include "cli/walk_step.hpp"
 
+#include <new>
+
 #include "base/errors.hpp"
 #include "base/list_directory.hpp"
 #include "base/paths.hpp"
@@ -31,6 +33,8 @@ json::Document run_config_file(ControllerSession& session, const std::string& pa
   } catch (Error& e) {
     if (e.files().empty()) e.add_file(std::string(base_name(path)));  // failed before the query ran
     throw;
+  } catch (const std::bad_alloc&) {
+    throw out_of_memory(std::string(base_name(path)));
   }
 }
 

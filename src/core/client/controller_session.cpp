@@ -162,10 +162,7 @@ json::Document ControllerSession::run_query(const std::string& config_file, std:
     e.add_file(std::string(name));
     throw;
   } catch (const std::bad_alloc&) {
-    // The answer, or what was made of it, is freed by now: enough is left to say so.
-    Error out_of_memory(ErrorKind::memory, "out of memory");
-    out_of_memory.add_file(std::string(name));
-    throw out_of_memory;
+    throw out_of_memory(std::string(name));
   }
 }
 
