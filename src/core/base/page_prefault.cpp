@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <system_error>
 
+#include "base/speed_threads.hpp"
 #include "base/threads.hpp"
 
 namespace quillon {
@@ -21,7 +22,7 @@ constexpr std::uintptr_t page = 4096;  // rounding only: a larger page size is a
 PagePrefault::PagePrefault(void* begin, std::size_t bytes) {
   const auto first = (reinterpret_cast<std::uintptr_t>(begin) + page - 1) & ~(page - 1);
   const auto end = (reinterpret_cast<std::uintptr_t>(begin) + bytes) & ~(page - 1);
-  if (end <= first) return;
+  if (end <= first || !speed_thread_on(SpeedThread::prefault)) return;
   try {
     thread_ = start_thread([first, end](std::stop_token stop) {
       for (std::uintptr_t at = first; at < end && !stop.stop_requested(); at += step) {

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "base/errors.hpp"
+#include "base/speed_threads.hpp"
 #include "base/threads.hpp"
 #include "json/json_decode.hpp"
 #include "json/json_token_reader.hpp"
@@ -338,7 +339,7 @@ constexpr std::size_t split_search = 1u << 14;
 // follow); 0 when there is none near.
 std::size_t find_split(std::string_view text, std::span<const std::uint32_t> positions) {
   const std::size_t n = positions.size() - 1;  // the sentinel excluded
-  if (n < split_threshold) return 0;
+  if (n < split_threshold || !speed_thread_on(SpeedThread::decode)) return 0;
   for (std::size_t k = n / 2, end = std::min(n - 1, k + split_search); k < end; ++k) {
     if (text[positions[k]] != ',') continue;
     const char next = text[positions[k + 1]];

@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/speed_threads.hpp"
 #include "base/threads.hpp"
 #include "print/key_order.hpp"
 #include "print/output_buffer.hpp"
@@ -469,7 +470,7 @@ void pretty_print(const json::Value& value, const Writer& write, int width, cons
   // width / 3 elements the list never fits its line.
   const bool long_list = value.is_array() && value.size() >= std::max<std::size_t>(split.min_items, 1) &&
                          3 * value.size() > static_cast<std::size_t>(std::max(width, 0));
-  if (long_list && std::thread::hardware_concurrency() > 1) {
+  if (long_list && std::thread::hardware_concurrency() > 1 && speed_thread_on(SpeedThread::print)) {
     TwoThreadList(value, write, width, split).print();
   } else {
     Printer(write, width).print(value);
