@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <string>
 #include <tuple>
 
@@ -202,20 +205,63 @@ TEST(JsonDecode, DepthLimitIsClearAndSafe) {
   }
 }
 
+// 33-byte keys that share their first and last eight bytes, as an answer
+// could choose them to collide in a hash of a key's ends; and as many keys of
+// that length that differ at both ends.
+std::string alike_key(int i) {
+  char key[40];
+  std::snprintf(key, sizeof key, "prefix__%017d__suffix", i);
+  return key;
+}
+std::string distinct_key(int i) {
+  char key[40];
+  std::snprintf(key, sizeof key, "%08d_kkkkkkkkkkkkkkk_%08d", i, i);
+  return key;
+}
+
 TEST(JsonDecode, LargeObjectsKeepFirstPositionAndLastValue) {
   // Enough keys for the hashed lookup, with repeats spread across it.
-  std::string body = "{";
-  for (int round = 0; round < 3; ++round)
-    for (int k = 0; k < 300; ++k) body += "\"k" + std::to_string(k) + "\":" + std::to_string(round * 1000 + k) + ",";
-  body += "\"last\":true}";
-  Document doc = decode(body);
-  ASSERT_EQ(doc.root.size(), 301u);
-  for (int k = 0; k < 300; ++k) {
-    const Member& m = doc.root.members()[k];
-    EXPECT_EQ(m.key(), "k" + std::to_string(k));
-    EXPECT_EQ(m.value.as_integer(), 2000 + k);
+  for (auto key : {+[](int k) { return "k" + std::to_string(k); }, +alike_key}) {
+    std::string body = "{";
+    for (int round = 0; round < 3; ++round)
+      for (int k = 0; k < 300; ++k) body += "\"" + key(k) + "\":" + std::to_string(round * 1000 + k) + ",";
+    body += "\"last\":true}";
+    Document doc = decode(body);
+    ASSERT_EQ(doc.root.size(), 301u);
+    for (int k = 0; k < 300; ++k) {
+      const Member& m = doc.root.members()[k];
+      EXPECT_EQ(m.key(), key(k));
+      EXPECT_EQ(m.value.as_integer(), 2000 + k);
+    }
+    EXPECT_EQ(doc.root.members()[300].key(), "last");
   }
-  EXPECT_EQ(doc.root.members()[300].key(), "last");
+}
+
+// Keys alike at both ends cost about what distinct keys cost, timed against
+// each other in one run (a hash of the keys' ends made the first quadratic:
+// 100,000 of them took minutes).
+TEST(JsonDecode, KeysAlikeAtBothEndsCostWhatDistinctKeysCost) {
+  constexpr int count = 100000;
+  auto object = [](std::string (*key)(int)) {
+    std::string body = "{";
+    for (int i = 0; i < count; ++i) body += (i == 0 ? "\"" : ",\"") + key(i) + "\":" + std::to_string(i);
+    return body + "}";
+  };
+  const std::string alike = object(alike_key), distinct = object(distinct_key);
+  auto seconds = [](const std::string& body) {
+    const auto start = std::chrono::steady_clock::now();
+    Document doc = decode(body);
+    EXPECT_EQ(doc.root.size(), std::size_t{count});
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
+  // The fastest of a few runs of each, interleaved: a loaded machine slows
+  // some runs of either. A quadratic decode shows at once.
+  double best_alike = 1e9, best_distinct = 1e9;
+  for (int round = 0; round < 3 && best_alike < 20 * best_distinct + 1; ++round) {
+    best_distinct = std::min(best_distinct, seconds(distinct));
+    best_alike = std::min(best_alike, seconds(alike));
+  }
+  EXPECT_LT(best_alike, 3 * best_distinct + 0.05) << best_alike << " s against " << best_distinct << " s";
 }
 
 // Keys longer than the decoder's padding, plain and escaped, repeated, and
