@@ -21,8 +21,6 @@ namespace {
 
 static_assert(std::endian::native == std::endian::little, "plain_text reads words little endian");
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
 constexpr double powers_of_ten[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                     1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
 
@@ -114,9 +112,7 @@ class IndexDecoder {
   }
 
   void open(const char* p) {
-    if (builder_.depth() >= max_depth)
-      throw JsonDecodeError("Nesting deeper than " + std::to_string(max_depth) + " levels",
-                            static_cast<std::size_t>(p - text_.data()));
+    if (builder_.depth() >= max_depth) detail::refuse_depth(static_cast<std::size_t>(p - text_.data()));
     if (*p == '[')
       builder_.open_array();
     else
@@ -202,7 +198,7 @@ class IndexDecoder {
         const char* digits = p + negative;
         const char* q = digits;
         std::uint64_t magnitude = 0;
-        while (is_digit(*q)) magnitude = magnitude * 10 + static_cast<unsigned>(*q++ - '0');
+        while (detail::is_digit(*q)) magnitude = magnitude * 10 + static_cast<unsigned>(*q++ - '0');
         const std::size_t n = static_cast<std::size_t>(q - digits);
         if (n == 0 || n > 18 || (n > 1 && *digits == '0')) break;
         if (only_space(q, end)) {
@@ -213,7 +209,7 @@ class IndexDecoder {
         // power of ten are exact doubles, so one division rounds correctly.
         if (*q != '.') break;
         const char* f = q + 1;
-        while (is_digit(*f)) magnitude = magnitude * 10 + static_cast<unsigned>(*f++ - '0');
+        while (detail::is_digit(*f)) magnitude = magnitude * 10 + static_cast<unsigned>(*f++ - '0');
         const std::size_t decimals = static_cast<std::size_t>(f - q - 1);
         if (decimals == 0 || n + decimals > 15 || !only_space(f, end)) break;
         const double value = static_cast<double>(magnitude) / powers_of_ten[decimals];
@@ -245,7 +241,7 @@ class IndexDecoder {
     }
     // Lone surrogates, which the host keeps, or a bad escape.
     scratch_.clear();
-    detail::read_string(text_, static_cast<std::size_t>(s - text_.data()), scratch_);
+    detail::read_string(text_, static_cast<std::size_t>(s - text_.data()), &scratch_);
     return arena_.copy(scratch_);
   }
 
