@@ -6,10 +6,13 @@ file), with every speed thread on, and with each turned off in turn by
 QUILLON_THREADS. Runs of the variants are interleaved, so a change of load
 falls on all of them alike; every variant's output must be the same.
 A thread is worth keeping when turning it off makes either run at least 10%
-slower (median wall time).
+slower: the median, over the rounds, of the variant's wall time over the
+all-on run's of the same round (pairs within a round share the machine's
+load of the moment).
 """
 import os
 import shutil
+import statistics
 import tempfile
 from pathlib import Path
 
@@ -61,11 +64,18 @@ def threads_benchmark(build, runs):
     return [run_on(build, name, runs) for name in ANSWERS]
 
 
+def paired_gain(variant, on):
+    """Median over the rounds of variant / all-on wall time, less one."""
+    pairs = [v.wall / o.wall for v, o in zip(variant.samples, on.samples)]
+    return statistics.median(pairs) - 1 if pairs else None
+
+
 def threads_table(results):
     lines = ["## 6. Speed threads on and off: whole run on one answer", "",
              "The native program against the simulated controller serving the answer (three requests, output to "
              "a file), with every speed thread on and with each turned off by `QUILLON_THREADS`; runs interleaved, "
-             "medians. Gain is the variant's median wall time over all-on's, less one: what the thread saves. "
+             "medians. Gain is what the thread saves: the median over the rounds of the variant's wall time over the "
+             "all-on run's in the same round, less one. "
              f"A thread is kept where it gains at least {KEEP_GAIN:.0%} on either answer.", "",
              "| answer | variant | runs | wall s | CPU s | peak RSS MB | gain of the thread |",
              "|---|---|---:|---:|---:|---:|---:|"]
@@ -75,7 +85,7 @@ def threads_table(results):
             if not s.ok():
                 lines.append(f"| {r['name']} | {s.name} | {len(s.samples)} | failed: {(s.failure or '')[:80]} | | | |")
                 continue
-            gain = f"{s.wall() / on.wall() - 1:+.1%}" if on.ok() and s is not on else "-"
+            gain = f"{paired_gain(s, on):+.1%}" if on.ok() and s is not on else "-"
             lines.append(f"| {r['name']} ({r['size'] / MB:.0f} MB) | {s.name} | {len(s.samples)} | {fmt(s.wall())} | "
                          f"{fmt(s.cpu())} | {s.rss_mb():.1f} | {gain} |")
     return lines
