@@ -24,7 +24,7 @@
 #include "base/speed_threads.hpp"
 #include "base/threads.hpp"
 #include "print/key_order.hpp"
-#include "print/output_buffer.hpp"
+#include "print/repr_output.hpp"
 #include "print/text_breaking.hpp"
 #include "text/byte_scan.hpp"
 
@@ -285,7 +285,7 @@ class Printer {
   // (non-space run plus the white space after it), packed greedily.
   void write_text_broken(std::string_view s, std::int64_t indent, std::int64_t allowance, bool top);
 
-  OutputBuffer out_;
+  ReprOutput out_;
   const std::int64_t width_;
   KeyOrders orders_;
   std::vector<Frame> open_;
