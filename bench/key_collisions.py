@@ -35,7 +35,7 @@ def keys_benchmark(build, runs):
     paths = answers()
     series = [Series(name, [str(bench_exe), "answer", str(path)], runs) for name, path in paths.items()]
     print(f"== {KEYS} keys alike at both ends against distinct keys", flush=True)
-    run_interleaved(series)
+    run_interleaved(series, rotate=True)
     return {"sizes": {name: path.stat().st_size for name, path in paths.items()}, "series": series}
 
 

@@ -103,10 +103,15 @@ class Series:
         return {k: median([r[k] for r in rows]) for k in rows[0]}
 
 
-def run_interleaved(series_list, stdout_for=None, check=None):
-    """Round-robin over the contenders until each has its number of runs."""
+def run_interleaved(series_list, stdout_for=None, check=None, rotate=False):
+    """Round-robin over the contenders until each has its number of runs.
+
+    With `rotate`, each round starts one contender later, so that none is
+    always the one run after the machine has had a rest (or after a run
+    that left work behind: dirty pages, a controller collecting garbage)."""
     for round_no in range(max(s.runs for s in series_list)):
-        for s in series_list:
+        shift = round_no % len(series_list) if rotate else 0
+        for s in series_list[shift:] + series_list[:shift]:
             if s.failure is not None or round_no >= s.runs:
                 continue
             out = stdout_for(s) if stdout_for else None
