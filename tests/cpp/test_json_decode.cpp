@@ -470,6 +470,28 @@ TEST(JsonDecode, IndexGivenBackAsReadStillDecodesInOrder) {
   }
 }
 
+// A long decode calls the caller's check every megabyte or so, and stops
+// with what it throws (Ctrl-C), at the first check or any later one.
+TEST(JsonDecode, ChecksForAStopAsItGoes) {
+  struct Stop {};
+  const std::string body = big_answer(600000);
+  ASSERT_GT(body.size(), std::size_t{20} << 20);
+  int calls = 0;
+  std::string buffer = body;
+  EXPECT_EQ(decode_buffer(buffer, [&] { ++calls; }).root.size(), 2u);
+  EXPECT_GE(calls, static_cast<int>(body.size() >> 22));
+  for (int stop_at : {1, calls / 2, calls}) {
+    int left = stop_at;
+    buffer = body;
+    EXPECT_THROW(decode_buffer(buffer,
+                               [&] {
+                                 if (--left == 0) throw Stop{};
+                               }),
+                 Stop)
+        << stop_at;
+  }
+}
+
 TEST(JsonDecode, ObjectsAreNeverSplit) {
   // A comma followed by a value in a large object is a fault, not a split,
   // even where what follows would read as the rest of an array.

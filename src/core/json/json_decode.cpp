@@ -33,7 +33,7 @@ Value decode_scalar_root(std::string_view text, std::size_t pos, Arena& arena) {
 // `text`, valid UTF-8 so far as the caller knows, lives in `doc`'s arena
 // followed by padding_bytes readable bytes, the first of them zero. Returns
 // false, touching nothing, when it turns out not to be valid UTF-8.
-bool decode_text(Document& doc, std::string_view text) {
+bool decode_text(Document& doc, std::string_view text, const std::function<void()>& check_interrupt) {
   const std::size_t first = detail::skip_space(text, 0);
   if (first == text.size()) throw JsonDecodeError("Expecting value", first);
   if (text[first] != '[' && text[first] != '{') {
@@ -48,7 +48,7 @@ bool decode_text(Document& doc, std::string_view text) {
   } trim{index};
   switch (index.build(text)) {
     case StructuralIndex::Outcome::indexed:
-      doc.root = decode_indexed(text, index, doc.arena);
+      doc.root = decode_indexed(text, index, doc.arena, check_interrupt);
       return true;
     case StructuralIndex::Outcome::invalid_utf8:
       return false;
@@ -75,7 +75,7 @@ Document decode(std::string_view body) {
 // UTF-8 while they are indexed; only an answer that is not valid is
 // repaired (as a copy) and decoded again. Positions are reported in the
 // body's own bytes (after repair, in the repaired text's).
-Document decode_buffer(std::string& buffer) {
+Document decode_buffer(std::string& buffer, const std::function<void()>& check_interrupt) {
   std::size_t start = std::string_view(buffer).starts_with(byte_order_mark) ? byte_order_mark.size() : 0;
   Document doc;  // keeps the text alive for a refusal
   std::string_view text;
@@ -87,7 +87,7 @@ Document decode_buffer(std::string& buffer) {
       const std::string& kept = doc.arena.keep(std::move(buffer));
       text = std::string_view(kept.data() + start, n - start);
       // Repaired text is valid UTF-8: a second round always decodes.
-      if (decode_text(doc, text) || repaired) return doc;
+      if (decode_text(doc, text, check_interrupt) || repaired) return doc;
       buffer = unicode::repair_utf8(text);
       start = 0;
     }

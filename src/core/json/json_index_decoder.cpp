@@ -38,7 +38,11 @@ class IndexDecoder {
     last_ = positions.data() + positions.size() - 1;
     read_from_ = next_;
     release_ = index.releasable();
+    checkpoint_at_ = std::size_t{*next_} + checkpoint_bytes;
   }
+
+  // Called at the checkpoints; what it throws ends the walk.
+  void check_with(const std::function<void()>& check_interrupt) { check_interrupt_ = &check_interrupt; }
 
   // The whole document, whose first token opens the root.
   Value run() {
@@ -52,8 +56,8 @@ class IndexDecoder {
   }
 
   // The elements of an array from the one at the first position to the
-  // array's closing bracket, as an array of their own; checks `stop`
-  // between elements and gives up (throws) once it is requested.
+  // array's closing bracket, as an array of their own; gives up (throws) at
+  // the first checkpoint after `stop` is requested.
   Value run_rest_of_array(std::stop_token stop) {
     stop_ = &stop;
     builder_.open_array();
@@ -151,8 +155,7 @@ class IndexDecoder {
     for (;;) {
       const char* p = advance();
       if (*p == ',') {
-        if (stop_ != nullptr && builder_.depth() == 1 && stop_->stop_requested()) fail("Stopped", p);
-        if (release_ && next_ - read_from_ >= release_step) release_read();
+        if (*next_ >= checkpoint_at_) checkpoint(p);
         if (p != split_comma_ || !take_tail()) return false;
         continue;  // at the closing bracket of this array
       }
@@ -164,13 +167,20 @@ class IndexDecoder {
 
   bool take_tail();
 
-  // A large answer's index is as large as its tree will be: the positions
-  // read so far go back to the system as the tree grows (the walk only
-  // looks at the current and the next one).
-  static constexpr std::ptrdiff_t release_step = std::ptrdiff_t{1} << 18;
-  void release_read() {
-    index_.release(read_from_, next_ - 1);
-    read_from_ = next_ - 1;
+  // Every megabyte or so of text, at a comma (only nesting, which is
+  // bounded, goes long without one): a stop is looked for, and a large
+  // answer's index, as large as its tree will be, gives the positions read
+  // so far back to the system (the walk only looks at the current and the
+  // next one).
+  static constexpr std::size_t checkpoint_bytes = std::size_t{1} << 20;
+  void checkpoint(const char* comma) {
+    checkpoint_at_ = std::size_t{*next_} + checkpoint_bytes;
+    if (release_) {
+      index_.release(read_from_, next_ - 1);
+      read_from_ = next_ - 1;
+    }
+    if (stop_ != nullptr && stop_->stop_requested()) fail("Stopped", comma);
+    if (check_interrupt_ != nullptr && *check_interrupt_) (*check_interrupt_)();
   }
 
   static bool only_space(const char* p, const char* end) {
@@ -284,6 +294,8 @@ class IndexDecoder {
   char* text_end_ = nullptr;
   std::size_t text_chunk_ = 64 * 1024;
   std::size_t deepest_ = 0;
+  std::size_t checkpoint_at_;  // the byte past which the next comma is a checkpoint
+  const std::function<void()>* check_interrupt_ = nullptr;
   const std::stop_token* stop_ = nullptr;
   const char* split_comma_ = nullptr;
   Tail* tail_ = nullptr;
@@ -349,8 +361,10 @@ std::size_t find_split(std::string_view text, std::span<const std::uint32_t> pos
 // A large document is decoded by two threads when a large array spans its
 // middle: this one from the start, the other from an element boundary in
 // the middle to the end of that array. The halves meet at the split comma.
-Value decode_indexed(std::string_view text, StructuralIndex& index, Arena& arena) {
+Value decode_indexed(std::string_view text, StructuralIndex& index, Arena& arena,
+                     const std::function<void()>& check_interrupt) {
   IndexDecoder decoder(text, index, arena);
+  decoder.check_with(check_interrupt);
   const auto positions = index.positions();
   const std::size_t split = find_split(text, positions);
   if (split == 0) return decoder.run();
