@@ -37,8 +37,6 @@ class TreeBuilder {
   void key(std::string_view k) { key_ = k; }
   // Adds a value whose own data already lives in the arena (or is static).
   void add(Value v);
-  // Adds `items`, decoded elsewhere, to the open array.
-  void add_items(std::span<const Value> items) { items_.insert(items_.end(), items.begin(), items.end()); }
   // Finishes the innermost container and adds it to its parent.
   void close();
 
