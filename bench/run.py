@@ -20,13 +20,12 @@
 5. Parallel runs: 40 configuration files against the simulated controller
    holding every answer back 30 ms (a distant controller), `--jobs 8` against
    the run without it and against the host stack.
-6. Speed threads on and off (bench/speed_threads.py): the whole run on the
-   10 MB and 100 MB answers with each thread the core starts for speed
-   turned off in turn.
+6. (A record in the results file only: the speed threads the core had, on
+   and off, and why they went.)
 7. Keys alike at both ends (bench/key_collisions.py): decoding an object of
    100,000 such keys against one of as many distinct keys.
 
-`--only threads` (or any sections) runs just those and replaces their tables
+`--only keys` (or any sections) runs just those and replaces their tables
 in the results file, leaving the others as they were.
 
 Every output that two contenders should agree on is compared; a contender
@@ -50,7 +49,6 @@ ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "bench"))
 import generate_answers  # noqa: E402
 import key_collisions  # noqa: E402
-import speed_threads  # noqa: E402
 from measuring import (ANSWER_ACTION, MB, PASSWORD, Series, fmt, measure, median, output_digest,  # noqa: E402
                        ratio, run_interleaved, start_controller)
 
@@ -562,30 +560,36 @@ def targets_table(answers, run_series, startup, big_run=None, jobs_series=()):
     return lines
 
 
-def replace_sections(old, lines, stamp):
-    """`old` with each "## N." section of `lines` in place of its namesake (or
-    added at the end), a line saying when it was measured under its title."""
-    def split(text_lines):
+def merge_sections(old, new, stamp=None):
+    """The results file `new` (a whole report, or with `stamp` some sections
+    measured alone) merged into `old`: each "## " section of `new` replaces
+    its namesake, and the sections of `old` that `new` lacks (records of
+    measurements no longer run, sections not run this time) stay. Sections
+    measured alone say so under their title."""
+    def split(text):
         blocks, current = [], []
-        for line in text_lines:
+        for line in text.rstrip().splitlines():
             if line.startswith("## ") and current:
                 blocks.append(current)
                 current = []
             current.append(line)
         return blocks + ([current] if current else [])
 
-    blocks = split(old.rstrip().splitlines())
-    for new in split(lines):
-        if not new[0].startswith("## "):
-            continue
-        new = [new[0], "", stamp, *new[1:]]
-        title = new[0].split(" ")[1]
-        at = next((i for i, b in enumerate(blocks) if b[0].startswith("## ") and b[0].split(" ")[1] == title), None)
-        if at is None:
-            blocks.append([*new, ""])
-        else:
-            blocks[at] = new
-    return "\n".join(line for b in blocks for line in b).rstrip() + "\n"
+    def title(block):
+        return block[0].split(" ")[1] if block[0].startswith("## ") else None
+
+    old_blocks, new_blocks = split(old), split(new)
+    if stamp is not None:
+        new_blocks = [old_blocks[0]] + [[b[0], "", stamp, *b[1:]] for b in new_blocks if title(b)]
+    fresh = {title(b) for b in new_blocks}
+    merged = new_blocks + [[*b, ""] if b[-1] else b for b in old_blocks if title(b) and title(b) not in fresh]
+
+    def order(block):
+        t = title(block)
+        return (0, 0) if t is None else (1, 0) if not t[0].isdigit() else (2, float(t.rstrip(".")))
+
+    merged.sort(key=order)
+    return "\n".join(line for b in merged for line in b).rstrip() + "\n"
 
 
 def main():
@@ -595,7 +599,7 @@ def main():
     parser.add_argument("--host-runs-100mb", type=int, default=3,
                         help="runs of the host stack on the 100 MB answer (about 35 s each)")
     parser.add_argument("--quick", action="store_true", help="skip the 100 MB answer and use 3 runs")
-    every = ["answers", "run", "startup", "big-run", "jobs", "threads", "keys"]
+    every = ["answers", "run", "startup", "big-run", "jobs", "keys"]
     parser.add_argument("--only", nargs="*", choices=every, default=every,
                         help="these sections only; their tables replace the same sections of --out")
     parser.add_argument("--out", default=str(ROOT / "bench" / "results.md"))
@@ -639,8 +643,6 @@ def main():
     if "jobs" in args.only:
         jobs_series = jobs_benchmark(build, runs, module_env)
         sections += jobs_table(jobs_series) + [""]
-    if "threads" in args.only:
-        sections += speed_threads.threads_table(speed_threads.threads_benchmark(build, max(runs, 7))) + [""]
     if "keys" in args.only:
         sections += key_collisions.keys_table(key_collisions.keys_benchmark(build, max(runs, 7))) + [""]
     load_end = " ".join(f"{x:.2f}" for x in os.getloadavg())
@@ -651,9 +653,10 @@ def main():
               *targets_table(answers, run_series, startup, big, jobs_series), "", *sections]
     text = "\n".join(report).rstrip() + "\n"
     out = Path(args.out)
-    if set(args.only) != set(every) and out.exists():
+    if out.exists():
+        alone = set(args.only) != set(every)
         stamp = f"Measured alone (`--only {' '.join(args.only)}`): {description[0][2:]}; {description[2][2:]}."
-        text = replace_sections(out.read_text(), sections, stamp)
+        text = merge_sections(out.read_text(), "\n".join(sections) if alone else text, stamp if alone else None)
     out.write_text(text)
     print()
     print(text)

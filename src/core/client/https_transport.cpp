@@ -16,7 +16,6 @@
 #include <utility>
 
 #include "base/errors.hpp"
-#include "base/page_prefault.hpp"
 #include "client/curl_library.hpp"
 #include "json/json_decode.hpp"
 
@@ -54,7 +53,6 @@ struct Sink {
   CURL* easy;
   std::string body;
   bool reserved = false;
-  PagePrefault prefault;  // of the reserved body; declared after it, so stopped before it goes
   std::exception_ptr failure;
 };
 
@@ -72,8 +70,6 @@ size_t write_body(char* data, size_t size, size_t count, void* user) {
           announced > 0) {
         constexpr curl_off_t cap = curl_off_t{1} << 30;
         sink->body.reserve(static_cast<size_t>(announced < cap ? announced : cap) + json::padding_bytes);
-        if (sink->body.capacity() >= PagePrefault::worth_bytes)
-          sink->prefault = PagePrefault(sink->body.data(), sink->body.capacity());
       }
     }
     sink->body.append(data, n);
