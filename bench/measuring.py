@@ -5,6 +5,7 @@ of runs, the simulated controller, and the report's number formats.
         serves FILE as the answer to every `ANSWER_ACTION` query (the
         controller of the sections that run on one large answer).
 """
+import contextlib
 import hashlib
 import json
 import os
@@ -164,6 +165,19 @@ def start_controller(extra=()):
         proc.kill()
         raise RuntimeError("the simulated controller did not start")
     return proc, address
+
+
+@contextlib.contextmanager
+def controller_and_scratch(extra=(), prefix="quillon-bench-"):
+    """The simulated controller's address (see start_controller) and a scratch
+    directory, both gone afterwards."""
+    controller, address = start_controller(extra)
+    try:
+        with tempfile.TemporaryDirectory(prefix=prefix) as scratch:
+            yield address, Path(scratch)
+    finally:
+        controller.terminate()
+        controller.wait(timeout=10)
 
 
 def serve_answer(path):

@@ -50,7 +50,7 @@ sys.path.insert(0, str(ROOT / "bench"))
 import generate_answers  # noqa: E402
 import key_collisions  # noqa: E402
 from measuring import (ANSWER_ACTION, MB, PASSWORD, Series, fmt, measure, median, output_digest,  # noqa: E402
-                       ratio, run_interleaved, start_controller)
+                       controller_and_scratch, ratio, run_interleaved)
 
 CONFIG_FILES = 50
 REQUESTS_PER_RUN = 1 + 2 * CONFIG_FILES  # the driver's login, then login + query per file
@@ -125,12 +125,10 @@ def write_configs(directory: Path, count=CONFIG_FILES):
 def whole_run_benchmark(build, runs, module_env):
     configs = ROOT / "bench" / "data" / "configs"
     write_configs(configs)
-    controller, address = start_controller()
-    url = f"https://{address}/v1/api"
-    login = ["--controller_ip", address, "--username", "admin", "--password", PASSWORD, "--config_dir",
-             str(configs)]
-    scratch = Path(tempfile.mkdtemp(prefix="quillon-bench-run-"))
-    try:
+    with controller_and_scratch((), "quillon-bench-run-") as (address, scratch):
+        url = f"https://{address}/v1/api"
+        login = ["--controller_ip", address, "--username", "admin", "--password", PASSWORD, "--config_dir",
+                 str(configs)]
         bench_exe = str(build / "bin" / "quillon_bench")
         body = f"action=login&username=admin&password={PASSWORD}"
         series = [
@@ -165,10 +163,6 @@ def whole_run_benchmark(build, runs, module_env):
               f"controller at {address}", flush=True)
         run_interleaved(series, stdout_for=stdout_for, check=check)
         return series
-    finally:
-        controller.terminate()
-        controller.wait(timeout=10)
-        shutil.rmtree(scratch, ignore_errors=True)
 
 
 # --- 4. a whole run on the 100 MB answer, against the transfer floor ---------------
@@ -198,12 +192,10 @@ def big_run_benchmark(build, runs, host_runs, module_env):
     filters = ", ".join(generate_answers.filters_for(BIG_ANSWER))
     (configs / "estate.cfg").write_text(f"[default]\ndescription = The whole estate's gateways\n"
                                         f"filters = {filters}\n\n[norvane]\naction = {ANSWER_ACTION}\n")
-    controller, address = start_controller(["--serve-answer", str(answer)])
-    url = f"https://{address}/v1/api"
-    login = ["--controller_ip", address, "--username", "admin", "--password", PASSWORD, "--config_dir",
-             str(configs)]
-    scratch = Path(tempfile.mkdtemp(prefix="quillon-bench-big-"))
-    try:
+    with controller_and_scratch(["--serve-answer", str(answer)], "quillon-bench-big-") as (address, scratch):
+        url = f"https://{address}/v1/api"
+        login = ["--controller_ip", address, "--username", "admin", "--password", PASSWORD, "--config_dir",
+                 str(configs)]
         series = [
             Series("floor: curl -k, 2 requests",
                    ["sh", "-c", CURL_FLOOR_SCRIPT, "sh", url, f"action=login&username=admin&password={PASSWORD}",
@@ -237,10 +229,6 @@ def big_run_benchmark(build, runs, host_runs, module_env):
         run_interleaved(series, stdout_for=stdout_for, check=check)
         output_mb = out_path(series[1]).stat().st_size / MB if out_path(series[1]).exists() else None
         return {"size": size, "output_mb": output_mb, "series": series}
-    finally:
-        controller.terminate()
-        controller.wait(timeout=10)
-        shutil.rmtree(scratch, ignore_errors=True)
 
 
 # --- 5. parallel runs against a distant controller --------------------------------
@@ -253,12 +241,10 @@ JOBS = 8
 def jobs_benchmark(build, runs, module_env):
     configs = ROOT / "bench" / "data" / "configs_jobs"
     write_configs(configs, JOBS_FILES)
-    controller, address = start_controller(["--delay", str(JOBS_DELAY)])
-    login = ["--controller_ip", address, "--username", "admin", "--password", PASSWORD, "--config_dir",
-             str(configs)]
-    native = str(build / "bin" / "quillon")
-    scratch = Path(tempfile.mkdtemp(prefix="quillon-bench-jobs-"))
-    try:
+    with controller_and_scratch(["--delay", str(JOBS_DELAY)], "quillon-bench-jobs-") as (address, scratch):
+        login = ["--controller_ip", address, "--username", "admin", "--password", PASSWORD, "--config_dir",
+                 str(configs)]
+        native = str(build / "bin" / "quillon")
         series = [
             Series("host stack", [sys.executable, str(ROOT / "tests" / "python" / "host_reference.py"), address,
                                   "admin", PASSWORD, str(configs)], runs),
@@ -288,10 +274,6 @@ def jobs_benchmark(build, runs, module_env):
               f"late, controller at {address}", flush=True)
         run_interleaved(series, stdout_for=stdout_for, check=check)
         return series
-    finally:
-        controller.terminate()
-        controller.wait(timeout=10)
-        shutil.rmtree(scratch, ignore_errors=True)
 
 
 # --- 3. start-up -------------------------------------------------------------------

@@ -208,16 +208,12 @@ TEST(JsonDecode, DepthLimitIsClearAndSafe) {
 // 33-byte keys that share their first and last eight bytes, as an answer
 // could choose them to collide in a hash of a key's ends; and as many keys of
 // that length that differ at both ends.
-std::string alike_key(int i) {
-  char key[40];
-  std::snprintf(key, sizeof key, "prefix__%017d__suffix", i);
-  return key;
+std::string padded(int i, std::size_t digits) {
+  const std::string s = std::to_string(i);
+  return std::string(digits - s.size(), '0') + s;
 }
-std::string distinct_key(int i) {
-  char key[40];
-  std::snprintf(key, sizeof key, "%08d_kkkkkkkkkkkkkkk_%08d", i, i);
-  return key;
-}
+std::string alike_key(int i) { return "prefix__" + padded(i, 17) + "__suffix"; }
+std::string distinct_key(int i) { return padded(i, 8) + "_kkkkkkkkkkkkkkk_" + padded(i, 8); }
 
 TEST(JsonDecode, LargeObjectsKeepFirstPositionAndLastValue) {
   // Enough keys for the hashed lookup, with repeats spread across it.
