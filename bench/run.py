@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """make bench: the program's speed against the host stack, in one run, on the same inputs.
 
-    python3 bench/run.py --build build/dev [--quick] [--runs 5] [--out bench/results.md]
+    python3 bench/run.py --build build/dev [--quick] [--runs 5] [--out bench/results.md] [--only SECTION...]
 
 1. Decode + filter + print of one answer: the native core (bench/quillon_bench)
    against the host stack (bench/host_stack.py: json.loads, a plain filter,
@@ -20,6 +20,13 @@
 5. Parallel runs: 40 configuration files against the simulated controller
    holding every answer back 30 ms (a distant controller), `--jobs 8` against
    the run without it and against the host stack.
+6. (A record in the results file only: the speed threads the core had, on
+   and off, and why they went.)
+7. Keys alike at both ends (bench/key_collisions.py): decoding an object of
+   100,000 such keys against one of as many distinct keys.
+
+`--only keys` (or any sections) runs just those and replaces their tables
+in the results file, leaving the others as they were.
 
 Every output that two contenders should agree on is compared; a contender
 whose output differs or that fails is reported as such, not timed as if it
@@ -28,13 +35,10 @@ on the machine falls on all of them alike.
 """
 import argparse
 import datetime
-import hashlib
 import json
 import os
 import platform
 import shutil
-import signal
-import statistics
 import subprocess
 import sys
 import tempfile
@@ -44,115 +48,12 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "bench"))
 import generate_answers  # noqa: E402
+import key_collisions  # noqa: E402
+from measuring import (ANSWER_ACTION, MB, PASSWORD, Series, fmt, measure, median, output_digest,  # noqa: E402
+                       controller_and_scratch, ratio, run_interleaved)
 
-MB = 1_000_000
-PASSWORD = "bench-pw"
 CONFIG_FILES = 50
 REQUESTS_PER_RUN = 1 + 2 * CONFIG_FILES  # the driver's login, then login + query per file
-
-
-# --- measuring one process ---------------------------------------------------------
-
-class Sample:
-    def __init__(self, wall, cpu, rss_kb, status, stderr):
-        self.wall, self.cpu, self.rss_kb, self.status, self.stderr = wall, cpu, rss_kb, status, stderr
-
-
-# A child's peak RSS counts the memory of the process it was forked from
-# (Linux keeps the high-water mark across exec), so each command runs under
-# the small /usr/bin/time, whose own child starts from time's ~2 MB.
-GNU_TIME = "/usr/bin/time" if os.access("/usr/bin/time", os.X_OK) else None
-
-
-def measure(cmd, env=None, stdout=None, timeout=900):
-    """Runs `cmd` once: wall time, CPU time (user + system) and peak RSS of that process."""
-    out = stdout if stdout is not None else subprocess.DEVNULL
-    with tempfile.TemporaryFile() as err, tempfile.NamedTemporaryFile(mode="r") as rss:
-        wrapped = [GNU_TIME, "-f", "%M", "-o", rss.name, *cmd] if GNU_TIME else cmd
-        start = time.perf_counter()
-        proc = subprocess.Popen(wrapped, stdin=subprocess.DEVNULL, stdout=out, stderr=err, env=env)
-        deadline = start + timeout
-        while True:
-            pid, status, usage = os.wait4(proc.pid, os.WNOHANG)
-            if pid:
-                break
-            if time.perf_counter() > deadline:
-                proc.kill()
-                pid, status, usage = os.wait4(proc.pid, 0)
-                break
-            time.sleep(0.0005)
-        wall = time.perf_counter() - start
-        proc.returncode = os.waitstatus_to_exitcode(status)
-        err.seek(0)
-        text = err.read().decode("utf-8", "replace")
-        rss_kb = usage.ru_maxrss
-        if GNU_TIME:
-            # time reports the child's status as its own; its last line is %M.
-            lines = rss.read().strip().splitlines()
-            try:
-                rss_kb = int(lines[-1])
-            except (IndexError, ValueError):
-                pass
-    return Sample(wall, usage.ru_utime + usage.ru_stime, rss_kb, proc.returncode, text)
-
-
-def median(values):
-    return statistics.median(values) if values else None
-
-
-class Series:
-    """The samples of one contender on one input."""
-
-    def __init__(self, name, cmd, runs, env=None, note=""):
-        self.name, self.cmd, self.runs, self.env, self.note = name, cmd, runs, env, note
-        self.samples = []
-        self.failure = None
-
-    def ok(self):
-        return self.failure is None and bool(self.samples)
-
-    def wall(self):
-        return median([s.wall for s in self.samples])
-
-    def cpu(self):
-        return median([s.cpu for s in self.samples])
-
-    def rss_mb(self):
-        return median([s.rss_kb for s in self.samples]) * 1024 / MB
-
-    def phases(self):
-        """Median of each phase that the process reported as a JSON line on standard error."""
-        rows = []
-        for s in self.samples:
-            for line in s.stderr.splitlines():
-                if line.startswith("{"):
-                    rows.append(json.loads(line))
-        if not rows:
-            return {}
-        return {k: median([r[k] for r in rows]) for k in rows[0]}
-
-
-def run_interleaved(series_list, stdout_for=None, check=None):
-    """Round-robin over the contenders until each has its number of runs."""
-    for round_no in range(max(s.runs for s in series_list)):
-        for s in series_list:
-            if s.failure is not None or round_no >= s.runs:
-                continue
-            out = stdout_for(s) if stdout_for else None
-            sample = measure(s.cmd, env=s.env, stdout=out)
-            if out is not None:
-                out.close()
-            if sample.status != 0:
-                s.failure = f"exit status {sample.status}: {sample.stderr.strip()[-300:]}"
-                continue
-            if check is not None:
-                problem = check(s)
-                if problem:
-                    s.failure = problem
-                    continue
-            s.samples.append(sample)
-            print(f"  {s.name:<28} run {round_no + 1}/{s.runs}: {sample.wall:8.3f} s wall, "
-                  f"{sample.cpu:8.3f} s CPU, {sample.rss_kb / 1024:8.1f} MiB", flush=True)
 
 
 # --- 1. decode + filter + print ------------------------------------------------------
@@ -221,33 +122,13 @@ def write_configs(directory: Path, count=CONFIG_FILES):
         (directory / f"query_{i:02d}.cfg").write_text("\n".join(lines) + "\n")
 
 
-def start_controller(extra=()):
-    """The simulated controller in a process of its own: (process, address).
-
-    `extra`: more arguments for tools/sim_controller.py, or ["--serve-answer",
-    FILE] to have this script serve FILE instead (see serve_answer)."""
-    if extra and extra[0] == "--serve-answer":
-        cmd = [sys.executable, str(Path(__file__).resolve()), *extra]
-    else:
-        cmd = [sys.executable, str(ROOT / "tools" / "sim_controller.py"), "--print-address",
-               "--lifetime", "1800", "--user", f"admin:{PASSWORD}", *extra]
-    proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, text=True)
-    address = proc.stdout.readline().strip()
-    if not address:
-        proc.kill()
-        raise RuntimeError("the simulated controller did not start")
-    return proc, address
-
-
 def whole_run_benchmark(build, runs, module_env):
     configs = ROOT / "bench" / "data" / "configs"
     write_configs(configs)
-    controller, address = start_controller()
-    url = f"https://{address}/v1/api"
-    login = ["--controller_ip", address, "--username", "admin", "--password", PASSWORD, "--config_dir",
-             str(configs)]
-    scratch = Path(tempfile.mkdtemp(prefix="quillon-bench-run-"))
-    try:
+    with controller_and_scratch((), "quillon-bench-run-") as (address, scratch):
+        url = f"https://{address}/v1/api"
+        login = ["--controller_ip", address, "--username", "admin", "--password", PASSWORD, "--config_dir",
+                 str(configs)]
         bench_exe = str(build / "bin" / "quillon_bench")
         body = f"action=login&username=admin&password={PASSWORD}"
         series = [
@@ -282,35 +163,11 @@ def whole_run_benchmark(build, runs, module_env):
               f"controller at {address}", flush=True)
         run_interleaved(series, stdout_for=stdout_for, check=check)
         return series
-    finally:
-        controller.terminate()
-        controller.wait(timeout=10)
-        shutil.rmtree(scratch, ignore_errors=True)
 
 
 # --- 4. a whole run on the 100 MB answer, against the transfer floor ---------------
 
 BIG_ANSWER = "records_100mb"
-BIG_ACTION = "list_estate"
-
-
-def serve_answer(path):
-    """The simulated controller answering every `BIG_ACTION` query with the bytes of `path`.
-
-    Run as a process of its own (`run.py --serve-answer FILE`), so that its
-    sending does not compete with the measuring loop for the interpreter."""
-    sys.path.insert(0, str(ROOT / "tools"))
-    from sim_controller import SimController
-
-    body = Path(path).read_bytes()
-    sim = SimController(users={"admin": PASSWORD}, lifetime=1800).start()
-    sim.script(body=body, action=BIG_ACTION, count=1 << 62)
-    print(sim.address, flush=True)
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
-    try:
-        sim.wait()
-    finally:
-        sim.stop()
 
 
 # The transfer floor: the same two requests with curl, each on a connection of
@@ -325,14 +182,6 @@ curl -sSk --fail -o /dev/null -w '%{size_download}\n' -d "CID=$cid&action=$3" "$
 '''
 
 
-def output_digest(path):
-    h = hashlib.sha256()
-    with open(path, "rb") as f:
-        for block in iter(lambda: f.read(1 << 20), b""):
-            h.update(block)
-    return h.hexdigest()
-
-
 def big_run_benchmark(build, runs, host_runs, module_env):
     answer = generate_answers.generate(ROOT / "bench" / "data", [BIG_ANSWER])[BIG_ANSWER]
     size = answer.stat().st_size
@@ -342,17 +191,15 @@ def big_run_benchmark(build, runs, host_runs, module_env):
         old.unlink()
     filters = ", ".join(generate_answers.filters_for(BIG_ANSWER))
     (configs / "estate.cfg").write_text(f"[default]\ndescription = The whole estate's gateways\n"
-                                        f"filters = {filters}\n\n[norvane]\naction = {BIG_ACTION}\n")
-    controller, address = start_controller(["--serve-answer", str(answer)])
-    url = f"https://{address}/v1/api"
-    login = ["--controller_ip", address, "--username", "admin", "--password", PASSWORD, "--config_dir",
-             str(configs)]
-    scratch = Path(tempfile.mkdtemp(prefix="quillon-bench-big-"))
-    try:
+                                        f"filters = {filters}\n\n[norvane]\naction = {ANSWER_ACTION}\n")
+    with controller_and_scratch(["--serve-answer", str(answer)], "quillon-bench-big-") as (address, scratch):
+        url = f"https://{address}/v1/api"
+        login = ["--controller_ip", address, "--username", "admin", "--password", PASSWORD, "--config_dir",
+                 str(configs)]
         series = [
             Series("floor: curl -k, 2 requests",
                    ["sh", "-c", CURL_FLOOR_SCRIPT, "sh", url, f"action=login&username=admin&password={PASSWORD}",
-                    BIG_ACTION], runs),
+                    ANSWER_ACTION], runs),
             Series("native program", [str(build / "bin" / "quillon"), *login], runs),
             Series("module main", [sys.executable, "-m", "quillon", *login], runs, env=module_env),
             Series("host stack", [sys.executable, str(ROOT / "tests" / "python" / "host_reference.py"), address,
@@ -382,10 +229,6 @@ def big_run_benchmark(build, runs, host_runs, module_env):
         run_interleaved(series, stdout_for=stdout_for, check=check)
         output_mb = out_path(series[1]).stat().st_size / MB if out_path(series[1]).exists() else None
         return {"size": size, "output_mb": output_mb, "series": series}
-    finally:
-        controller.terminate()
-        controller.wait(timeout=10)
-        shutil.rmtree(scratch, ignore_errors=True)
 
 
 # --- 5. parallel runs against a distant controller --------------------------------
@@ -398,12 +241,10 @@ JOBS = 8
 def jobs_benchmark(build, runs, module_env):
     configs = ROOT / "bench" / "data" / "configs_jobs"
     write_configs(configs, JOBS_FILES)
-    controller, address = start_controller(["--delay", str(JOBS_DELAY)])
-    login = ["--controller_ip", address, "--username", "admin", "--password", PASSWORD, "--config_dir",
-             str(configs)]
-    native = str(build / "bin" / "quillon")
-    scratch = Path(tempfile.mkdtemp(prefix="quillon-bench-jobs-"))
-    try:
+    with controller_and_scratch(["--delay", str(JOBS_DELAY)], "quillon-bench-jobs-") as (address, scratch):
+        login = ["--controller_ip", address, "--username", "admin", "--password", PASSWORD, "--config_dir",
+                 str(configs)]
+        native = str(build / "bin" / "quillon")
         series = [
             Series("host stack", [sys.executable, str(ROOT / "tests" / "python" / "host_reference.py"), address,
                                   "admin", PASSWORD, str(configs)], runs),
@@ -433,10 +274,6 @@ def jobs_benchmark(build, runs, module_env):
               f"late, controller at {address}", flush=True)
         run_interleaved(series, stdout_for=stdout_for, check=check)
         return series
-    finally:
-        controller.terminate()
-        controller.wait(timeout=10)
-        shutil.rmtree(scratch, ignore_errors=True)
 
 
 # --- 3. start-up -------------------------------------------------------------------
@@ -514,14 +351,6 @@ def machine_description(build):
         f"- Load average at start / end: {{load_start}} / {{load_end}} (other jobs share the machine)",
         f"- Build: {compiler}; Python {platform.python_version()}; {jq_version}; {curl_version}",
     ]
-
-
-def fmt(x, digits=3):
-    return "n/a" if x is None else f"{x:.{digits}f}"
-
-
-def ratio(a, b):
-    return None if a is None or b is None or b == 0 else a / b
 
 
 def answer_tables(results):
@@ -713,6 +542,38 @@ def targets_table(answers, run_series, startup, big_run=None, jobs_series=()):
     return lines
 
 
+def merge_sections(old, new, stamp=None):
+    """The results file `new` (a whole report, or with `stamp` some sections
+    measured alone) merged into `old`: each "## " section of `new` replaces
+    its namesake, and the sections of `old` that `new` lacks (records of
+    measurements no longer run, sections not run this time) stay. Sections
+    measured alone say so under their title."""
+    def split(text):
+        blocks, current = [], []
+        for line in text.rstrip().splitlines():
+            if line.startswith("## ") and current:
+                blocks.append(current)
+                current = []
+            current.append(line)
+        return blocks + ([current] if current else [])
+
+    def title(block):
+        return block[0].split(" ")[1] if block[0].startswith("## ") else None
+
+    old_blocks, new_blocks = split(old), split(new)
+    if stamp is not None:
+        new_blocks = [old_blocks[0]] + [[b[0], "", stamp, *b[1:]] for b in new_blocks if title(b)]
+    fresh = {title(b) for b in new_blocks}
+    merged = new_blocks + [[*b, ""] if b[-1] else b for b in old_blocks if title(b) and title(b) not in fresh]
+
+    def order(block):
+        t = title(block)
+        return (0, 0) if t is None else (1, 0) if not t[0].isdigit() else (2, float(t.rstrip(".")))
+
+    merged.sort(key=order)
+    return "\n".join(line for b in merged for line in b).rstrip() + "\n"
+
+
 def main():
     parser = argparse.ArgumentParser(description="Benchmarks of the program against the host stack.")
     parser.add_argument("--build", default="build/dev", help="the CMake build directory")
@@ -720,14 +581,11 @@ def main():
     parser.add_argument("--host-runs-100mb", type=int, default=3,
                         help="runs of the host stack on the 100 MB answer (about 35 s each)")
     parser.add_argument("--quick", action="store_true", help="skip the 100 MB answer and use 3 runs")
-    parser.add_argument("--only", nargs="*", choices=["answers", "run", "startup", "big-run", "jobs"],
-                        default=["answers", "run", "startup", "big-run", "jobs"])
+    every = ["answers", "run", "startup", "big-run", "jobs", "keys"]
+    parser.add_argument("--only", nargs="*", choices=every, default=every,
+                        help="these sections only; their tables replace the same sections of --out")
     parser.add_argument("--out", default=str(ROOT / "bench" / "results.md"))
-    parser.add_argument("--serve-answer", metavar="FILE", help=argparse.SUPPRESS)
     args = parser.parse_args()
-    if args.serve_answer:
-        serve_answer(args.serve_answer)
-        return
     build = (ROOT / args.build).resolve() if not Path(args.build).is_absolute() else Path(args.build)
     runs = 3 if args.quick else args.runs
     if not (build / "bin" / "quillon_bench").exists():
@@ -767,6 +625,8 @@ def main():
     if "jobs" in args.only:
         jobs_series = jobs_benchmark(build, runs, module_env)
         sections += jobs_table(jobs_series) + [""]
+    if "keys" in args.only:
+        sections += key_collisions.keys_table(key_collisions.keys_benchmark(build, max(runs, 7))) + [""]
     load_end = " ".join(f"{x:.2f}" for x in os.getloadavg())
     description = [d.replace("{load_start}", load_start).replace("{load_end}", load_end) for d in description]
     report = ["# Benchmark results", "", *description,
@@ -774,7 +634,12 @@ def main():
               f"{' --quick' if args.quick else ''}`)", "",
               *targets_table(answers, run_series, startup, big, jobs_series), "", *sections]
     text = "\n".join(report).rstrip() + "\n"
-    Path(args.out).write_text(text)
+    out = Path(args.out)
+    if out.exists():
+        alone = set(args.only) != set(every)
+        stamp = f"Measured alone (`--only {' '.join(args.only)}`): {description[0][2:]}; {description[2][2:]}."
+        text = merge_sections(out.read_text(), "\n".join(sections) if alone else text, stamp if alone else None)
+    out.write_text(text)
     print()
     print(text)
 

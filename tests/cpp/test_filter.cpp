@@ -128,6 +128,31 @@ TEST(JsonFilter, LongFilterListsRunWithoutDeepCalls) {
   EXPECT_TRUE(quillon::filter_results(v, filters, arena).is_null());
 }
 
+// A long step calls the caller's check every few thousand elements, and
+// stops with what it throws (Ctrl-C); both kinds of step on an array.
+TEST(JsonFilter, ChecksForAStopAsItGoes) {
+  struct Stop {};
+  constexpr int count = 100000;
+  for (const char* step : {"id", "id & name"}) {
+    Build b;
+    std::vector<Value> records;
+    for (int i = 0; i < count; ++i) records.push_back(b.object({{"id", Value::integer(i)}}));
+    Value v = b.arena.copy_array(records);
+    int calls = 0;
+    Arena out;
+    const std::vector<std::string> filters{step};
+    quillon::filter_results(v, filters, out, quillon::FilterInput::kept, [&] { ++calls; });
+    EXPECT_GE(calls, count / 8192) << step;
+    int left = calls / 2;
+    EXPECT_THROW(quillon::filter_results(v, filters, out, quillon::FilterInput::kept,
+                                         [&] {
+                                           if (--left == 0) throw Stop{};
+                                         }),
+                 Stop)
+        << step;
+  }
+}
+
 TEST(SplitFilterList, CutsAtCommasAndTrims) {
   using L = std::vector<std::string>;
   EXPECT_EQ(quillon::split_filter_list(""), L{""});

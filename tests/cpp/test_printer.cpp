@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "json/json_value.hpp"
@@ -80,6 +79,15 @@ TEST(Printer, HandsOverBoundedPiecesAsItGoes) {
   for (int i = 0; i < 50000; ++i)
     expected += (i ? ",\n {'id': " : "{'id': ") + std::to_string(i) + ", 'name': 'some row name'}";
   EXPECT_EQ(joined, expected + "]\n");
+  // What the writer throws (a closed pipe, Ctrl-C) ends the printing there.
+  for (std::size_t fail_at : {std::size_t{0}, pieces.size() / 2, pieces.size() - 1}) {
+    std::size_t calls = 0;
+    auto write = [&](std::string_view) {
+      if (calls++ == fail_at) throw std::runtime_error("closed");
+    };
+    EXPECT_THROW(quillon::pretty_print(v, write), std::runtime_error);
+    EXPECT_EQ(calls, fail_at + 1);
+  }
 }
 
 // Objects whose keys are the very same strings share a sorted order; one
@@ -186,135 +194,5 @@ TEST(Printer, LinesJoinBackIntoTheFlatText) {
     quillon::repr::append(flat, v, true);
     ASSERT_EQ(joined, flat) << "round " << round;
     ASSERT_NE(printed.find('\n'), std::string::npos);
-  }
-}
-
-namespace {
-
-using quillon::print::ListSplit;
-
-// Elements whose layouts differ: records that just fit or just miss their
-// line (198 columns at indent 1 with the "," after them), texts that break,
-// nested lists, non-ASCII, empty containers and scalars.
-Value mixed_list(Arena& arena, std::vector<std::string>& storage, int count) {
-  storage.reserve(storage.size() + 4 * count);
-  auto text = [&](std::string s) {
-    storage.push_back(std::move(s));
-    return Value::text(storage.back());
-  };
-  std::vector<Value> items;
-  for (int i = 0; i < count; ++i) {
-    const int near = 196 + i % 3;  // quoted: 198 fits, 199 and 200 do not
-    switch (i % 9) {
-      case 0: {
-        Member m[3] = {{arena.store_key("id"), Value::integer(i)},
-                       {arena.store_key("name"), text("row " + std::to_string(i))},
-                       {arena.store_key("\xC3\xA9"), Value::null()}};
-        items.push_back(arena.copy_object(m));
-        break;
-      }
-      case 1: {
-        Member m{arena.store_key("k"), text(std::string(near - 7, 'x'))};  // {'k': '...'}
-        items.push_back(arena.copy_object({&m, 1}));
-        break;
-      }
-      case 2:
-        items.push_back(text(repeat("ab ", near / 3) + std::string(near % 3, 'c')));
-        break;
-      case 3:
-        items.push_back(text(repeat("\xC3\xA9", near)));
-        break;
-      case 4: {
-        Value inner[3] = {text(repeat("word ", 50)), Value::integer(-i),
-                          Value::big_integer("123456789012345678901234567890")};
-        Value nested[2] = {arena.copy_array(inner), arena.copy_array({})};
-        items.push_back(arena.copy_array(nested));
-        break;
-      }
-      case 5:
-        items.push_back(text(repeat("line\n", 60)));
-        break;
-      case 6:
-        items.push_back(arena.copy_object({}));
-        break;
-      case 7:
-        items.push_back(Value::real(i / 7.0));
-        break;
-      default:
-        items.push_back(text(std::string(near, 'q')));  // no space to cut at
-    }
-  }
-  return arena.copy_array(items);
-}
-
-std::string print_with(const Value& v, int width, const ListSplit& split) {
-  const auto caller = std::this_thread::get_id();
-  std::string out;
-  quillon::print::pretty_print(
-      v,
-      [&](std::string_view piece) {
-        EXPECT_EQ(std::this_thread::get_id(), caller);
-        EXPECT_LE(piece.size(), 2u * 64 * 1024);
-        out += piece;
-      },
-      width, split);
-  return out;
-}
-
-const ListSplit one_thread{SIZE_MAX};
-
-// Where two texts first differ (their common length when one is a prefix of the other).
-std::size_t first_difference(std::string_view a, std::string_view b) {
-  std::size_t i = 0;
-  while (i < a.size() && i < b.size() && a[i] == b[i]) ++i;
-  return i == a.size() && i == b.size() ? std::string_view::npos : i;
-}
-
-}  // namespace
-
-// Blocks of elements printed on the other thread and joined in order give
-// the one-thread text, whatever the blocks, the width or the last element.
-TEST(PrinterListSplit, BlocksJoinIntoTheOneThreadText) {
-  Arena arena;
-  std::vector<std::string> storage;
-  // Past 66 elements a list never fits 200 columns; every kind of element comes last once.
-  for (int count : {67, 68, 69, 70, 71, 72, 73, 74, 75, 1000}) {
-    Value v = mixed_list(arena, storage, count);
-    for (int width : {200, 40, 1}) {
-      const std::string expected = print_with(v, width, one_thread);
-      for (ListSplit split :
-           {ListSplit{1, 1, 0, 1}, ListSplit{1, 3, 0, 700}, ListSplit{2, 64, 0, 1 << 18}, ListSplit{1, 5, SIZE_MAX, 1}})
-        ASSERT_EQ(first_difference(print_with(v, width, split), expected), std::string_view::npos)
-            << count << " elements, width " << width << ", block " << split.first_block << "/" << split.block_bytes;
-    }
-  }
-  // 66 one-character elements fit 200 columns ("[1, 1, ...]" is 198), 67 do not.
-  for (int count : {66, 67}) {
-    std::vector<Value> ones(count, Value::integer(1));
-    Value v = arena.copy_array(ones);
-    EXPECT_EQ(print_with(v, 200, ListSplit{1, 1, 0, 1}), print_with(v, 200, one_thread));
-    EXPECT_EQ(print_with(v, 200, ListSplit{1, 1, 0, 1}).find('\n') == std::size_t(3 * count), count == 66);
-  }
-}
-
-// A writer that fails midway (a closed pipe, Ctrl-C): the failure arrives
-// and the other thread is stopped and joined, whether it is printing or
-// waiting two blocks ahead.
-TEST(PrinterListSplit, AWriterThatThrowsStopsTheOtherThread) {
-  Arena arena;
-  std::vector<std::string> storage;
-  Value v = mixed_list(arena, storage, 3000);
-  for (ListSplit split : {ListSplit{1, 1, 0, 1}, ListSplit{1, 16, 0, 4096}, ListSplit{1, 64, 0, 1 << 18}}) {
-    int pieces = 0;
-    quillon::print::pretty_print(
-        v, [&](std::string_view) { ++pieces; }, 200, split);
-    for (int fail_at : {0, 1, 2, pieces / 2, pieces - 1}) {
-      int calls = 0;
-      auto write = [&](std::string_view) {
-        if (calls++ == fail_at) throw std::runtime_error("closed");
-      };
-      EXPECT_THROW(quillon::print::pretty_print(v, write, 200, split), std::runtime_error) << fail_at;
-      EXPECT_EQ(calls, fail_at + 1);
-    }
   }
 }

@@ -30,8 +30,6 @@ JsonDecodeError::JsonDecodeError(std::string reason, std::size_t position, std::
                                         " (char " + std::to_string(position) + ")"),
       reason_(std::move(reason)),
       position_(position),
-      line_(line),
-      column_(column),
       document_(std::move(document)) {}
 
 Error out_of_memory(std::string file) {

@@ -82,21 +82,19 @@ class JsonDecodeError : public Error {
       : Error(ErrorKind::json_decode, reason + " (at byte " + std::to_string(position) + ")"),
         reason_(std::move(reason)),
         position_(position) {}
-  // `position` in characters of `document`, which must reach that far.
+  // `position` in characters of `document`, which must reach that far;
+  // `line` and `column` (1-based, in characters) go into the message.
   JsonDecodeError(std::string reason, std::size_t position, std::size_t line, std::size_t column,
                   std::shared_ptr<const std::string> document);
 
   const std::string& reason() const { return reason_; }  // the host's msg
   std::size_t position() const { return position_; }
-  std::size_t line() const { return line_; }      // 1-based; 0 without a document
-  std::size_t column() const { return column_; }  // 1-based, in characters
   // The answer's text as the host decodes it (UTF-8); null from the fast path.
   const std::shared_ptr<const std::string>& document() const { return document_; }
 
  private:
   std::string reason_;
   std::size_t position_;
-  std::size_t line_ = 0, column_ = 0;
   std::shared_ptr<const std::string> document_;  // shared: exceptions are copied
 };
 

@@ -24,20 +24,14 @@ void AnswerBody::grow(std::size_t needed, long long announced) {
     if (whole >= needed) target = std::min(whole, std::max(needed, believed));
   }
   if (limit_) target = std::min(target, std::max(needed, static_cast<std::size_t>(*limit_) + json::padding_bytes));
-  prefault_ = PagePrefault();  // its pages are about to move
   // Exactly `target`: reserve() on a string that holds data may round it up
   // to twice its capacity.
   std::string bigger;
   bigger.reserve(target);
   bigger.append(body_);
   body_.swap(bigger);
-  if (body_.capacity() >= PagePrefault::worth_bytes)
-    prefault_ = PagePrefault(body_.data() + body_.size(), body_.capacity() - body_.size());
 }
 
-std::string AnswerBody::take() {
-  prefault_ = PagePrefault();
-  return std::move(body_);
-}
+std::string AnswerBody::take() { return std::move(body_); }
 
 }  // namespace quillon

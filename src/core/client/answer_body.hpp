@@ -2,16 +2,13 @@
 // the length the server announced: an announcement is believed only so far
 // ahead of the data, so a server that announces a gigabyte and sends a few
 // bytes costs a few MiB. The body keeps the decoder's padding to spare, so
-// that it is decoded in place, and a large body's fresh pages are faulted in
-// on the other core while it arrives.
+// that it is decoded in place.
 #pragma once
 
 #include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include "base/page_prefault.hpp"
 
 namespace quillon {
 
@@ -39,7 +36,6 @@ class AnswerBody {
 
   std::string body_;
   std::optional<long long> limit_;
-  PagePrefault prefault_;  // of body_'s unwritten part; declared after it, so stopped before it goes
 };
 
 }  // namespace quillon

@@ -51,9 +51,9 @@ std::string answered_by(const Response& answer, const std::string& url) {
 }
 
 // A query's answer; one that is not JSON says where it came from.
-json::Document decode_answer(Response& answer, const std::string& url) {
+json::Document decode_answer(Response& answer, const std::string& url, const std::function<void()>& check_interrupt) {
   try {
-    return json::decode_buffer(answer.body);
+    return json::decode_buffer(answer.body, check_interrupt);
   } catch (JsonDecodeError& e) {
     e.add_context("the answer of " + answered_by(answer, url) + " (HTTP " + std::to_string(answer.status) +
                   ") is not JSON");
@@ -101,11 +101,12 @@ Response ControllerSession::post(Transport& transport, std::span<const FormField
 json::Value ControllerSession::query(Transport& transport, const std::vector<FormField>& form,
                                      const std::vector<std::string>& filters, json::Arena& into) {
   Response answer = post(transport, form, PostKind::query);
-  json::Document doc = decode_answer(answer, settings_.api_url);  // takes the body over: values point into it
+  // Takes the body over: values point into it.
+  json::Document doc = decode_answer(answer, settings_.api_url, check_interrupt_);
   interrupt_point();
   json::Value narrowed;
   try {
-    narrowed = filter_results(doc.root, filters, into, FilterInput::consumed);
+    narrowed = filter_results(doc.root, filters, into, FilterInput::consumed, check_interrupt_);
   } catch (Error& e) {
     e.add_context("filters \"" + joined(filters, ", ") + "\"");
     throw;

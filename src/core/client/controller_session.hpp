@@ -76,7 +76,8 @@ class ControllerSession {
   Response post(Transport& transport, std::span<const FormField> form, PostKind kind);
   json::Value query(Transport& transport, const std::vector<FormField>& form, const std::vector<std::string>& filters,
                     json::Arena& into);
-  // Between the long steps of a query (decoding, filtering), so Ctrl-C is prompt.
+  // Between the long steps of a query (decoding, filtering), which also call
+  // check_interrupt as they go, so Ctrl-C is prompt.
   void interrupt_point();
 
   Transport& transport_;

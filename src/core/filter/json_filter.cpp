@@ -113,7 +113,8 @@ class JsonAdapter {
   using Source = std::string_view;
   using Expression = JsonExpression;
 
-  JsonAdapter(json::Arena& arena, bool consume) : arena_(arena), consume_(consume) {}
+  JsonAdapter(json::Arena& arena, bool consume, const std::function<void()>& check_interrupt)
+      : arena_(arena), consume_(consume), check_interrupt_(check_interrupt) {}
 
   Expression parse(std::string_view source) { return JsonExpression(source, arena_); }
 
@@ -152,7 +153,11 @@ class JsonAdapter {
 
   template <typename F>
   void for_each_element(const Value& array, F&& f) const {
-    for (const Value& element : array.items()) f(element);
+    const std::span<const Value> items = array.items();
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      if (i % check_every == check_every - 1 && check_interrupt_) check_interrupt_();
+      f(items[i]);
+    }
   }
 
   // Builders fill a scratch vector and copy it into the arena once complete,
@@ -223,8 +228,12 @@ class JsonAdapter {
     std::size_t position = 0;
   };
 
+  // Elements between two calls of check_interrupt.
+  static constexpr std::size_t check_every = 4096;
+
   json::Arena& arena_;
   const bool consume_;
+  const std::function<void()>& check_interrupt_;
   std::vector<Member> member_scratch_;
   std::array<Hint, 16> hints_{};
 };
@@ -247,8 +256,8 @@ class FilterSpan {
 }  // namespace
 
 json::Value filter_results(json::Value results, std::span<const std::string> filters, json::Arena& arena,
-                           FilterInput input) {
-  JsonAdapter adapter(arena, input == FilterInput::consumed);
+                           FilterInput input, const std::function<void()>& check_interrupt) {
+  JsonAdapter adapter(arena, input == FilterInput::consumed, check_interrupt);
   FilterSpan list(filters);
   try {
     return filter::filter_results(adapter, results, list);

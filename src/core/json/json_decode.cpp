@@ -16,21 +16,12 @@ namespace {
 
 constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
 
-// Every refusal of a document leaves the decoder here. `text` is what was
-// decoded (after a byte-order mark, repaired if it had to be), `position`
-// is in it, and `offset` is the length of the mark, so that the reported
-// position counts the body's own bytes.
-[[noreturn]] void reject(std::string_view text, const std::string& reason, std::size_t position, std::size_t offset) {
-  // The host's message and position, from a slower scan of the same text.
-  throw explain_refusal(text, JsonDecodeError(reason, position + offset));
-}
-
 // A root that is a single scalar: read by hand.
 Value decode_scalar_root(std::string_view text, std::size_t pos, Arena& arena) {
   Value out;
   if (text[pos] == '"') {
     std::string s;
-    pos = detail::read_string(text, pos + 1, s);
+    pos = detail::read_string(text, pos + 1, &s);
     out = Value::text(arena.copy(s));
   } else {
     pos = detail::read_scalar(text, pos, out);
@@ -39,31 +30,10 @@ Value decode_scalar_root(std::string_view text, std::size_t pos, Arena& arena) {
   return out;
 }
 
-// What the index refused: the first string that holds a raw control
-// character or never closes.
-[[noreturn]] void refuse_strings(std::string_view text) {
-  std::size_t open = 0;
-  bool in_string = false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (!in_string) {
-      if (c == '"') in_string = true, open = i;
-    } else if (c == '\\') {
-      ++i;
-    } else if (c == '"') {
-      in_string = false;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      throw JsonDecodeError("Invalid control character at", i);
-    }
-  }
-  if (in_string) throw JsonDecodeError("Unterminated string starting at", open);
-  throw JsonDecodeError("Document too large to decode", 0);
-}
-
 // `text`, valid UTF-8 so far as the caller knows, lives in `doc`'s arena
 // followed by padding_bytes readable bytes, the first of them zero. Returns
 // false, touching nothing, when it turns out not to be valid UTF-8.
-bool decode_text(Document& doc, std::string_view text) {
+bool decode_text(Document& doc, std::string_view text, const std::function<void()>& check_interrupt) {
   const std::size_t first = detail::skip_space(text, 0);
   if (first == text.size()) throw JsonDecodeError("Expecting value", first);
   if (text[first] != '[' && text[first] != '{') {
@@ -78,13 +48,15 @@ bool decode_text(Document& doc, std::string_view text) {
   } trim{index};
   switch (index.build(text)) {
     case StructuralIndex::Outcome::indexed:
-      doc.root = decode_indexed(text, index, doc.arena);
+      doc.root = decode_indexed(text, index, doc.arena, check_interrupt);
       return true;
     case StructuralIndex::Outcome::invalid_utf8:
       return false;
     case StructuralIndex::Outcome::rejected:
+      // A string that never ends or holds a raw control character, which
+      // the diagnosis finds; or too large to index at all.
       if (!simdjson::validate_utf8(text.data(), text.size())) return false;
-      refuse_strings(text);
+      throw JsonDecodeError("Document too large to decode", 0);
   }
   return true;
 }
@@ -103,9 +75,8 @@ Document decode(std::string_view body) {
 // UTF-8 while they are indexed; only an answer that is not valid is
 // repaired (as a copy) and decoded again. Positions are reported in the
 // body's own bytes (after repair, in the repaired text's).
-Document decode_buffer(std::string& buffer) {
-  const std::size_t offset = std::string_view(buffer).starts_with(byte_order_mark) ? byte_order_mark.size() : 0;
-  std::size_t start = offset;
+Document decode_buffer(std::string& buffer, const std::function<void()>& check_interrupt) {
+  std::size_t start = std::string_view(buffer).starts_with(byte_order_mark) ? byte_order_mark.size() : 0;
   Document doc;  // keeps the text alive for a refusal
   std::string_view text;
   try {
@@ -116,12 +87,13 @@ Document decode_buffer(std::string& buffer) {
       const std::string& kept = doc.arena.keep(std::move(buffer));
       text = std::string_view(kept.data() + start, n - start);
       // Repaired text is valid UTF-8: a second round always decodes.
-      if (decode_text(doc, text) || repaired) return doc;
+      if (decode_text(doc, text, check_interrupt) || repaired) return doc;
       buffer = unicode::repair_utf8(text);
       start = 0;
     }
-  } catch (const JsonDecodeError& e) {
-    reject(text, e.reason(), e.position(), offset);
+  } catch (const JsonDecodeError& refused) {
+    // The host's message and position, from a slower scan of the same text.
+    throw explain_refusal(text, refused);
   }
 }
 

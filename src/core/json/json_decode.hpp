@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -27,7 +28,9 @@ Document decode(std::string_view body);
 
 // The same, but takes `buffer` over (its spare capacity serves as the
 // parser's padding) so that a large body is not copied: the values point
-// into it. Leaves `buffer` empty or unspecified.
-Document decode_buffer(std::string& buffer);
+// into it. Leaves `buffer` empty or unspecified. `check_interrupt` is called
+// every megabyte or so of a large answer; what it throws ends the decoding
+// (Ctrl-C).
+Document decode_buffer(std::string& buffer, const std::function<void()>& check_interrupt = {});
 
 }  // namespace quillon::json

@@ -3,13 +3,9 @@
 #include <algorithm>
 #include <bit>
 #include <cstddef>
-#include <stop_token>
 #include <string>
-#include <system_error>
-#include <thread>
 
 #include "base/errors.hpp"
-#include "base/threads.hpp"
 #include "json/json_decode.hpp"
 #include "json/json_token_reader.hpp"
 #include "json/json_tree_builder.hpp"
@@ -20,25 +16,22 @@ namespace {
 
 static_assert(std::endian::native == std::endian::little, "plain_text reads words little endian");
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
 constexpr double powers_of_ten[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                     1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-
-struct Tail;
 
 // Iterative: the open containers live in the builder, so nesting costs no
 // machine stack.
 class IndexDecoder {
  public:
-  // Starts at positions()[first].
-  IndexDecoder(std::string_view text, StructuralIndex& index, Arena& arena, std::size_t first = 0)
-      : text_(text), index_(index), arena_(arena), builder_(arena) {
+  IndexDecoder(std::string_view text, StructuralIndex& index, Arena& arena,
+               const std::function<void()>& check_interrupt)
+      : text_(text), index_(index), arena_(arena), builder_(arena), check_interrupt_(check_interrupt) {
     auto positions = index.positions();
-    next_ = positions.data() + first;
+    next_ = positions.data();
     last_ = positions.data() + positions.size() - 1;
     read_from_ = next_;
     release_ = index.releasable();
+    checkpoint_at_ = std::size_t{*next_} + checkpoint_bytes;
   }
 
   // The whole document, whose first token opens the root.
@@ -50,28 +43,6 @@ class IndexDecoder {
       close_empty();
     if (next_ != last_) fail("Extra data", peek());
     return builder_.root();
-  }
-
-  // The elements of an array from the one at the first position to the
-  // array's closing bracket, as an array of their own; checks `stop`
-  // between elements and gives up (throws) once it is requested.
-  Value run_rest_of_array(std::stop_token stop) {
-    stop_ = &stop;
-    builder_.open_array();
-    deepest_ = 1;
-    walk();
-    return builder_.root();
-  }
-  // After run_rest_of_array: the position of the closing bracket.
-  const std::uint32_t* last_read() const { return next_ - 1; }
-  // Containers nested in the deepest place, the outermost counted.
-  std::size_t deepest() const { return deepest_; }
-
-  // While walking, at the comma at `comma`, the rest of that array may be
-  // taken from `tail` (see decode_indexed).
-  void hand_over_at(const char* comma, Tail* tail) {
-    split_comma_ = comma;
-    tail_ = tail;
   }
 
  private:
@@ -113,14 +84,11 @@ class IndexDecoder {
   }
 
   void open(const char* p) {
-    if (builder_.depth() >= max_depth)
-      throw JsonDecodeError("Nesting deeper than " + std::to_string(max_depth) + " levels",
-                            static_cast<std::size_t>(p - text_.data()));
+    if (builder_.depth() >= max_depth) detail::refuse_depth(static_cast<std::size_t>(p - text_.data()));
     if (*p == '[')
       builder_.open_array();
     else
       builder_.open_object();
-    deepest_ = std::max(deepest_, builder_.depth());
   }
 
   // The next member or item of the innermost container; true when it
@@ -154,10 +122,8 @@ class IndexDecoder {
     for (;;) {
       const char* p = advance();
       if (*p == ',') {
-        if (stop_ != nullptr && builder_.depth() == 1 && stop_->stop_requested()) fail("Stopped", p);
-        if (release_ && next_ - read_from_ >= release_step) release_read();
-        if (p != split_comma_ || !take_tail()) return false;
-        continue;  // at the closing bracket of this array
+        if (*next_ >= checkpoint_at_) checkpoint();
+        return false;
       }
       if (*p != closer()) fail("Expecting ',' delimiter", p);
       builder_.close();
@@ -165,15 +131,19 @@ class IndexDecoder {
     }
   }
 
-  bool take_tail();
-
-  // A large answer's index is as large as its tree will be: the positions
-  // read so far go back to the system as the tree grows (the walk only
-  // looks at the current and the next one).
-  static constexpr std::ptrdiff_t release_step = std::ptrdiff_t{1} << 18;
-  void release_read() {
-    index_.release(read_from_, next_ - 1);
-    read_from_ = next_ - 1;
+  // Every megabyte or so of text, at a comma (only nesting, which is
+  // bounded, goes long without one): a stop is looked for, and a large
+  // answer's index, as large as its tree will be, gives the positions read
+  // so far back to the system (the walk only looks at the current and the
+  // next one).
+  static constexpr std::size_t checkpoint_bytes = std::size_t{1} << 20;
+  void checkpoint() {
+    checkpoint_at_ = std::size_t{*next_} + checkpoint_bytes;
+    if (release_) {
+      index_.release(read_from_, next_ - 1);
+      read_from_ = next_ - 1;
+    }
+    if (check_interrupt_) check_interrupt_();
   }
 
   static bool only_space(const char* p, const char* end) {
@@ -201,7 +171,7 @@ class IndexDecoder {
         const char* digits = p + negative;
         const char* q = digits;
         std::uint64_t magnitude = 0;
-        while (is_digit(*q)) magnitude = magnitude * 10 + static_cast<unsigned>(*q++ - '0');
+        while (detail::is_digit(*q)) magnitude = magnitude * 10 + static_cast<unsigned>(*q++ - '0');
         const std::size_t n = static_cast<std::size_t>(q - digits);
         if (n == 0 || n > 18 || (n > 1 && *digits == '0')) break;
         if (only_space(q, end)) {
@@ -212,7 +182,7 @@ class IndexDecoder {
         // power of ten are exact doubles, so one division rounds correctly.
         if (*q != '.') break;
         const char* f = q + 1;
-        while (is_digit(*f)) magnitude = magnitude * 10 + static_cast<unsigned>(*f++ - '0');
+        while (detail::is_digit(*f)) magnitude = magnitude * 10 + static_cast<unsigned>(*f++ - '0');
         const std::size_t decimals = static_cast<std::size_t>(f - q - 1);
         if (decimals == 0 || n + decimals > 15 || !only_space(f, end)) break;
         const double value = static_cast<double>(magnitude) / powers_of_ten[decimals];
@@ -244,7 +214,7 @@ class IndexDecoder {
     }
     // Lone surrogates, which the host keeps, or a bad escape.
     scratch_.clear();
-    detail::read_string(text_, static_cast<std::size_t>(s - text_.data()), scratch_);
+    detail::read_string(text_, static_cast<std::size_t>(s - text_.data()), &scratch_);
     return arena_.copy(scratch_);
   }
 
@@ -286,97 +256,15 @@ class IndexDecoder {
   char* text_next_ = nullptr;
   char* text_end_ = nullptr;
   std::size_t text_chunk_ = 64 * 1024;
-  std::size_t deepest_ = 0;
-  const std::stop_token* stop_ = nullptr;
-  const char* split_comma_ = nullptr;
-  Tail* tail_ = nullptr;
+  const std::function<void()>& check_interrupt_;
+  std::size_t checkpoint_at_;  // the byte past which the next comma is a checkpoint
 };
-
-// The second half of a large array, decoded on another thread: the
-// elements after the comma at `comma`, to the array's closing bracket.
-struct Tail {
-  const char* comma = nullptr;
-  Arena arena;
-  Value items;
-  const std::uint32_t* closing = nullptr;
-  std::size_t deepest = 0;
-  bool decoded = false;
-  std::jthread thread;  // last: joined before the rest goes
-};
-
-// At the split comma in an array (a comma in an object there means the
-// document is broken, and the walk finds where): the rest of the array
-// comes from the tail when it decoded and stays within the depth limit;
-// otherwise this walk goes on by itself and meets whatever the tail met.
-bool IndexDecoder::take_tail() {
-  Tail& tail = *tail_;
-  tail_ = nullptr;
-  split_comma_ = nullptr;
-  if (builder_.in_object()) return false;
-  tail.thread.join();
-  if (!tail.decoded || builder_.depth() - 1 + tail.deepest > max_depth) {
-    // This walk goes on through positions the tail may have given back: the
-    // same text indexed again puts them back where they were.
-    if (release_ && index_.build(text_) != StructuralIndex::Outcome::indexed) fail("Indexing failed", tail.comma);
-    return false;
-  }
-  builder_.add_items(tail.items.items());
-  arena_.absorb(std::move(tail.arena));
-  next_ = tail.closing;
-  return true;
-}
-
-// Below this many positions one thread decodes alone: starting another
-// costs more than it saves.
-constexpr std::size_t split_threshold = 1u << 16;
-
-// How far past the middle a split point is looked for.
-constexpr std::size_t split_search = 1u << 14;
-
-// A comma in the middle of the positions that is followed by anything but
-// a string is a comma between array elements (in an object a key would
-// follow); 0 when there is none near.
-std::size_t find_split(std::string_view text, std::span<const std::uint32_t> positions) {
-  const std::size_t n = positions.size() - 1;  // the sentinel excluded
-  if (n < split_threshold) return 0;
-  for (std::size_t k = n / 2, end = std::min(n - 1, k + split_search); k < end; ++k) {
-    if (text[positions[k]] != ',') continue;
-    const char next = text[positions[k + 1]];
-    if (next == '{' || next == '[' || next == '-' || (next >= '0' && next <= '9')) return k;
-  }
-  return 0;
-}
 
 }  // namespace
 
-// A large document is decoded by two threads when a large array spans its
-// middle: this one from the start, the other from an element boundary in
-// the middle to the end of that array. The halves meet at the split comma.
-Value decode_indexed(std::string_view text, StructuralIndex& index, Arena& arena) {
-  IndexDecoder decoder(text, index, arena);
-  const auto positions = index.positions();
-  const std::size_t split = find_split(text, positions);
-  if (split == 0) return decoder.run();
-  Tail tail;
-  tail.comma = text.data() + positions[split];
-  try {
-    tail.thread = start_thread([&tail, text, &index, split](std::stop_token stop) {
-      try {
-        IndexDecoder rest(text, index, tail.arena, split + 1);
-        tail.items = rest.run_rest_of_array(stop);
-        tail.closing = rest.last_read();
-        tail.deepest = rest.deepest();
-        tail.decoded = true;
-      } catch (...) {
-        // Broken there, too deep or out of memory: the first half's walk
-        // goes on alone and finds it in order.
-      }
-    });
-  } catch (const std::system_error&) {
-    return decoder.run();  // no thread to be had
-  }
-  decoder.hand_over_at(tail.comma, &tail);
-  return decoder.run();
+Value decode_indexed(std::string_view text, StructuralIndex& index, Arena& arena,
+                     const std::function<void()>& check_interrupt) {
+  return IndexDecoder(text, index, arena, check_interrupt).run();
 }
 
 }  // namespace quillon::json

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string_view>
 
@@ -19,7 +20,9 @@ namespace quillon::json {
 // padding_bytes readable bytes, the first of them zero; `index` has indexed
 // it. Texts and big integers without escapes are views into `text`; the rest
 // of the tree goes into `arena`. Throws JsonDecodeError on anything the host
-// rejects.
-Value decode_indexed(std::string_view text, StructuralIndex& index, Arena& arena);
+// rejects. Calls `check_interrupt` (when set) every megabyte or so of text;
+// what it throws ends the decoding.
+Value decode_indexed(std::string_view text, StructuralIndex& index, Arena& arena,
+                     const std::function<void()>& check_interrupt = {});
 
 }  // namespace quillon::json

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "base/page_prefault.hpp"
 #include "json/json_decode.hpp"
 
 // The parser library's first stage is not public API. This file is the only
@@ -41,22 +40,6 @@ constexpr std::size_t keep_capacity = std::size_t{32} << 20;
 // The first stage does not track nesting; the library still wants a depth.
 constexpr std::size_t stage_depth = 64;
 
-// The index a text needs, in bytes, foreseen from its start: four per
-// position, a position for each structural character and each string, the
-// rest of the text taken to be like its first 64 KiB. Values other than
-// strings are not counted: better a few pages faulted late than many early
-// that are never used.
-std::size_t foreseen_index_bytes(std::string_view text) {
-  const std::string_view sample = text.substr(0, 64 * 1024);
-  std::size_t marks = 0, quotes = 0;
-  for (char c : sample) {
-    marks += c == ',' || c == ':' || c == '{' || c == '}' || c == '[' || c == ']';
-    quotes += c == '"';
-  }
-  const double per_byte = static_cast<double>(marks + quotes / 2) / static_cast<double>(sample.size());
-  return static_cast<std::size_t>(4 * per_byte * static_cast<double>(text.size()));
-}
-
 }  // namespace
 
 StructuralIndex::StructuralIndex() = default;
@@ -68,10 +51,6 @@ StructuralIndex::Outcome StructuralIndex::build(std::string_view text) {
     if (simdjson::get_active_implementation()->create_dom_parser_implementation(text.size(), stage_depth, stage_))
       return Outcome::rejected;
   }
-  PagePrefault prefault;
-  if (text.size() >= PagePrefault::worth_bytes)
-    prefault = PagePrefault(stage_->structural_indexes.get(),
-                            std::min(foreseen_index_bytes(text), 4 * std::size_t{stage_->capacity()}));
   auto error =
       stage_->stage1(reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), simdjson::stage1_mode::regular);
   if (error == simdjson::SUCCESS) return Outcome::indexed;

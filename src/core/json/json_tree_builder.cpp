@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "json/key_hash.hpp"
+
 namespace quillon::json {
 namespace {
 
@@ -36,9 +38,9 @@ std::size_t slot_of(const KeyPrint& k) {
   return static_cast<std::size_t>(h ^ (h >> 29));
 }
 
-// Keys are short and few: their length and end bytes tell them apart well
-// enough, and a collision only costs a comparison.
-std::size_t hash_key(std::string_view k) { return slot_of(key_print(k)); }
+// The part of a key's hash an index entry keeps: enough for any object that
+// fits in memory, and most keys that are not the one looked for differ in it.
+std::uint32_t hash_tag(std::string_view k) { return static_cast<std::uint32_t>(key_hash(k)); }
 
 constexpr std::size_t recent_keys_size = 1024;  // a power of two
 constexpr std::size_t recent_key_max_length = 64;
@@ -53,6 +55,7 @@ void TreeBuilder::open(bool object) {
   f.start = object ? members_.size() : items_.size();
   f.key = key_;
   f.index.clear();
+  f.tags.clear();
 }
 
 void TreeBuilder::add(Value v) {
@@ -97,18 +100,21 @@ void TreeBuilder::add_member(Frame& f, std::string_view key, Value v) {
     }
   }
   const bool known_new = slot != nullptr && slot->object != 0 && slot->object < f.id;
-  std::size_t position = known_new ? not_found : find_member(f, key);
+  // Large objects look keys up by their hash, which every key of an answer
+  // may share only by chance: it is of the whole key, with a secret.
+  const std::uint32_t tag = members_.size() - f.start >= linear_scan_limit ? hash_tag(key) : 0;
+  std::size_t position = known_new ? not_found : find_member(f, key, tag);
   if (position != not_found)
     members_[f.start + position].value = v;
   else
-    position = append_member(f, slot != nullptr ? slot->key : arena_.store_key(key), v);
+    position = append_member(f, slot != nullptr ? slot->key : arena_.store_key(key), v, tag);
   if (slot != nullptr) {
     slot->object = f.id;
     slot->position = position;
   }
 }
 
-std::size_t TreeBuilder::find_member(const Frame& f, std::string_view key) const {
+std::size_t TreeBuilder::find_member(const Frame& f, std::string_view key, std::uint32_t tag) const {
   const Member* members = members_.data() + f.start;
   const std::size_t n = members_.size() - f.start;
   if (n < linear_scan_limit) {
@@ -117,37 +123,38 @@ std::size_t TreeBuilder::find_member(const Frame& f, std::string_view key) const
     return not_found;
   }
   const std::size_t mask = f.index.size() - 1;
-  for (std::size_t slot = hash_key(key) & mask;; slot = (slot + 1) & mask) {
-    std::uint32_t entry = f.index[slot];
-    if (entry == 0) return not_found;
-    if (members[entry - 1].key() == key) return entry - 1;
+  for (std::size_t slot = tag & mask;; slot = (slot + 1) & mask) {
+    const IndexEntry entry = f.index[slot];
+    if (entry.position == 0) return not_found;
+    if (entry.tag == tag && members[entry.position - 1].key() == key) return entry.position - 1;
   }
 }
 
-std::size_t TreeBuilder::append_member(Frame& f, Key stored_key, Value v) {
+std::size_t TreeBuilder::append_member(Frame& f, Key stored_key, Value v, std::uint32_t tag) {
   const std::size_t n = members_.size() - f.start;
   members_.push_back({stored_key, v});
   if (n + 1 == linear_scan_limit) {
+    for (std::size_t i = 0; i < n + 1; ++i) f.tags.push_back(hash_tag(members_[f.start + i].key()));
     rebuild_index(f, 4 * linear_scan_limit);
   } else if (n + 1 > linear_scan_limit) {
-    const std::size_t mask = f.index.size() - 1;
-    std::size_t slot = hash_key(stored_key.text()) & mask;
-    while (f.index[slot] != 0) slot = (slot + 1) & mask;
-    f.index[slot] = static_cast<std::uint32_t>(n + 1);
+    f.tags.push_back(tag);
+    insert(f, n);
     if (2 * (n + 1) > f.index.size()) rebuild_index(f, 2 * f.index.size());
   }
   return n;
 }
 
+void TreeBuilder::insert(Frame& f, std::size_t position) {
+  const std::size_t mask = f.index.size() - 1;
+  const std::uint32_t tag = f.tags[position];
+  std::size_t slot = tag & mask;
+  while (f.index[slot].position != 0) slot = (slot + 1) & mask;
+  f.index[slot] = {tag, static_cast<std::uint32_t>(position + 1)};
+}
+
 void TreeBuilder::rebuild_index(Frame& f, std::size_t capacity) {
-  f.index.assign(capacity, 0);
-  const std::size_t mask = capacity - 1;
-  const std::size_t n = members_.size() - f.start;
-  for (std::size_t i = 0; i < n; ++i) {
-    std::size_t slot = hash_key(members_[f.start + i].key()) & mask;
-    while (f.index[slot] != 0) slot = (slot + 1) & mask;
-    f.index[slot] = static_cast<std::uint32_t>(i + 1);
-  }
+  f.index.assign(capacity, IndexEntry{});
+  for (std::size_t i = 0; i < f.tags.size(); ++i) insert(f, i);
 }
 
 }  // namespace quillon::json

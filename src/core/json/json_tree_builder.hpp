@@ -37,8 +37,6 @@ class TreeBuilder {
   void key(std::string_view k) { key_ = k; }
   // Adds a value whose own data already lives in the arena (or is static).
   void add(Value v);
-  // Adds `items`, decoded elsewhere, to the open array.
-  void add_items(std::span<const Value> items) { items_.insert(items_.end(), items.begin(), items.end()); }
   // Finishes the innermost container and adds it to its parent.
   void close();
 
@@ -46,12 +44,18 @@ class TreeBuilder {
   Value root() const { return root_; }
 
  private:
+  // A large object's member in its hash index: part of the key's hash and
+  // the member's position plus one (zero: an empty slot).
+  struct IndexEntry {
+    std::uint32_t tag = 0, position = 0;
+  };
   struct Frame {
     bool object = false;
-    std::uint64_t id = 0;              // objects opened later have larger ids
-    std::size_t start = 0;             // first item or member on the scratch stack
-    std::string_view key;              // this container's key in its parent object
-    std::vector<std::uint32_t> index;  // hash index of a large object's members
+    std::uint64_t id = 0;             // objects opened later have larger ids
+    std::size_t start = 0;            // first item or member on the scratch stack
+    std::string_view key;             // this container's key in its parent object
+    std::vector<IndexEntry> index;    // of a large object's members, open addressing
+    std::vector<std::uint32_t> tags;  // the tag of each of its members, for growing the index
   };
 
   // Where a recently added key went: the canonical copy of the key, the
@@ -70,8 +74,9 @@ class TreeBuilder {
 
   void open(bool object);
   void add_member(Frame& f, std::string_view key, Value v);
-  std::size_t find_member(const Frame& f, std::string_view key) const;
-  std::size_t append_member(Frame& f, Key stored_key, Value v);
+  std::size_t find_member(const Frame& f, std::string_view key, std::uint32_t tag) const;
+  std::size_t append_member(Frame& f, Key stored_key, Value v, std::uint32_t tag);
+  void insert(Frame& f, std::size_t position);
   void rebuild_index(Frame& f, std::size_t capacity);
 
   Arena& arena_;

@@ -11,11 +11,9 @@
 #include <string>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
+#include "print/output_buffer.hpp"
 #include "print/repr.hpp"
+#include "text/byte_scan.hpp"
 
 namespace quillon {
 namespace {
@@ -27,62 +25,23 @@ using json::Value;
 // the block copy may store 16 bytes past the end of what it keeps.
 constexpr std::size_t max_text_bytes(std::size_t n) { return 6 * n + 2 + 16; }
 
-bool plain_byte(unsigned char b) { return b >= 0x20 && b != '"' && b != '\\' && b != 0xED; }
-
-#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-// Flags the bytes of `x` that end a plain run. Only the lowest flag is
-// exact: a borrow can only come from a flagged byte below it.
-inline std::uint64_t special_bytes(std::uint64_t x) {
-  constexpr std::uint64_t ones = 0x0101010101010101u, high = 0x8080808080808080u;
-  auto zero = [](std::uint64_t t) { return (t - ones) & ~t & high; };
-  return zero(x ^ (ones * '"')) | zero(x ^ (ones * '\\')) | zero(x ^ (ones * 0xED)) | ((x - ones * 0x20) & ~x & high);
-}
-#endif
-
-// Copies the plain run of `s` at `pos`, 16 or 8 bytes at a time where it
-// can. The output has room for a whole block past the run's end.
-void copy_plain(std::string_view s, std::size_t& pos, char*& out) {
-  const std::size_t n = s.size();
-  const char* in = s.data();
+// Stops where JSON needs a look: a control character, a quote, a
+// backslash, or 0xED, which may start a lone surrogate.
+struct NotPlainJson {
 #if defined(__SSE2__)
-  const __m128i control = _mm_set1_epi8(0x1F), quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\');
-  const __m128i ed = _mm_set1_epi8(static_cast<char>(0xED));
-  while (n - pos >= 16) {
-    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + pos));
-    __m128i special = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(v, control), v), _mm_cmpeq_epi8(v, quote)),
-                                   _mm_or_si128(_mm_cmpeq_epi8(v, backslash), _mm_cmpeq_epi8(v, ed)));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
-    if (unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(special))) {
-      unsigned k = static_cast<unsigned>(__builtin_ctz(mask));
-      pos += k;
-      out += k;
-      return;
-    }
-    pos += 16;
-    out += 16;
+  __m128i flags16(__m128i v) const {
+    const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(0x1F)), v);
+    return _mm_or_si128(_mm_or_si128(control, _mm_cmpeq_epi8(v, _mm_set1_epi8('"'))),
+                        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\\')),
+                                     _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xED)))));
   }
 #endif
-#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  if (n >= 8) {
-    while (pos < n) {
-      // The last word overlaps bytes already copied; they are shifted out,
-      // and the zeros shifted in are flagged, so the run stops at the end.
-      std::size_t at = std::min(pos, n - 8), back = pos - at;
-      std::uint64_t x;
-      std::memcpy(&x, in + at, 8);
-      x >>= 8 * back;
-      std::uint64_t special = special_bytes(x);
-      std::memcpy(out, &x, 8);
-      std::size_t plain = special ? static_cast<std::size_t>(__builtin_ctzll(special)) / 8 : 8 - back;
-      pos += plain;
-      out += plain;
-      if (special) return;
-    }
-    return;
+  std::uint64_t flags8(std::uint64_t x) const {
+    using namespace byte_scan;
+    return bytes_below(x, 0x20) | bytes_equal(x, '"') | bytes_equal(x, '\\') | bytes_equal(x, 0xED);
   }
-#endif
-  while (pos < n && plain_byte(static_cast<unsigned char>(in[pos]))) *out++ = in[pos++];
-}
+  bool stops(unsigned char b) const { return b < 0x20 || b == '"' || b == '\\' || b == 0xED; }
+};
 
 char* write_u_escape(char* out, unsigned code) {
   static constexpr char hex[] = "0123456789abcdef";
@@ -94,7 +53,7 @@ char* write_u_escape(char* out, unsigned code) {
 // The text between the quotes, for a piece of WTF-8 cut at code-point boundaries.
 char* write_text_body(char* out, std::string_view s) {
   for (std::size_t pos = 0;;) {
-    copy_plain(s, pos, out);
+    pos = byte_scan::run_until<true>(s, pos, out, NotPlainJson{});
     if (pos == s.size()) return out;
     const auto b = static_cast<unsigned char>(s[pos]);
     if (b == 0xED) {
@@ -142,23 +101,15 @@ char* write_text_body(char* out, std::string_view s) {
   }
 }
 
-class Writer {
+class Writer : public print::OutputBuffer {
  public:
-  static constexpr std::size_t flush_size = 64 * 1024;
+  using OutputBuffer::OutputBuffer;
 
-  explicit Writer(const std::function<void(std::string_view)>& write) : write_(write) {
-    buffer_.resize(flush_size + 4096);
+  void put_text(std::string_view s) {
+    put('"');
+    put_sliced(s, max_text_bytes, write_text_body);
+    put('"');
   }
-
-  void put(char c) {
-    *reserve(1) = c;
-    ++size_;
-  }
-  void put(std::string_view s) {
-    std::memcpy(reserve(s.size()), s.data(), s.size());
-    size_ += s.size();
-  }
-  void put_text(std::string_view s);
   void put_optional_text(std::optional<std::string_view> s) {
     if (s)
       put_text(*s);
@@ -167,47 +118,16 @@ class Writer {
   }
   void put_value(const Value& root);
 
-  void flush() {
-    if (size_ != 0) write_(std::string_view(buffer_.data(), size_));
-    size_ = 0;
-  }
-
  private:
   struct Frame {
     const Value* value;
     std::size_t next;
   };
 
-  char* reserve(std::size_t n) {
-    if (buffer_.size() - size_ < n) buffer_.resize(std::max(2 * buffer_.size(), size_ + n));
-    return buffer_.data() + size_;
-  }
-  void commit(char* end) { size_ = static_cast<std::size_t>(end - buffer_.data()); }
-  void maybe_flush() {
-    if (size_ >= flush_size) flush();
-  }
   void put_scalar(const Value& v);
 
-  const std::function<void(std::string_view)>& write_;
-  std::string buffer_;
-  std::size_t size_ = 0;
   std::vector<Frame> stack_;
 };
-
-void Writer::put_text(std::string_view s) {
-  // A long text goes out in slices, so that the buffer stays near its size.
-  constexpr std::size_t slice = 16 * 1024;
-  put('"');
-  while (s.size() > slice) {
-    std::size_t n = slice;
-    while (n < s.size() && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) ++n;  // whole code points
-    commit(write_text_body(reserve(max_text_bytes(n)), s.substr(0, n)));
-    s.remove_prefix(n);
-    maybe_flush();
-  }
-  commit(write_text_body(reserve(max_text_bytes(s.size())), s));
-  put('"');
-}
 
 void Writer::put_scalar(const Value& v) {
   switch (v.kind()) {

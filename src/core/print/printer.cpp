@@ -11,19 +11,12 @@
 #include "print/printer.hpp"
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstdint>
-#include <exception>
-#include <mutex>
-#include <stop_token>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
 
-#include "base/threads.hpp"
 #include "print/key_order.hpp"
-#include "print/output_buffer.hpp"
+#include "print/repr_output.hpp"
 #include "print/text_breaking.hpp"
 #include "text/byte_scan.hpp"
 
@@ -34,7 +27,6 @@ namespace {
 using json::Kind;
 using json::Member;
 using json::Value;
-using Writer = std::function<void(std::string_view)>;
 
 bool is_container(const Value& v) { return v.is_array() || v.is_object(); }
 
@@ -54,23 +46,6 @@ class Printer {
     place(root, 0, 0, true);
     while (!open_.empty()) step();
     out_.put('\n');
-    out_.flush();
-  }
-
-  // The elements [begin, end) of a list too long for one line, as print()
-  // lays them out: "[" before the first, ",\n " between two, "]\n" after the
-  // last; flushed. Stops between elements once `stop` is requested.
-  void print_items(const Value& list, std::size_t begin, std::size_t end, std::stop_token stop) {
-    if (begin == 0 && end > 0) out_.put('[');
-    for (std::size_t i = begin; i < end && !stop.stop_requested(); ++i) {
-      if (i > 0) {
-        out_.put(',');
-        out_.put_line_break(1);
-      }
-      place(list.items()[i], 1, 1, false);
-      while (!open_.empty()) step();
-    }
-    if (begin < end && end == list.size()) out_.put("]\n");
     out_.flush();
   }
 
@@ -284,7 +259,7 @@ class Printer {
   // (non-space run plus the white space after it), packed greedily.
   void write_text_broken(std::string_view s, std::int64_t indent, std::int64_t allowance, bool top);
 
-  OutputBuffer out_;
+  ReprOutput out_;
   const std::int64_t width_;
   KeyOrders orders_;
   std::vector<Frame> open_;
@@ -316,170 +291,11 @@ void Printer::write_text_broken(std::string_view s, std::int64_t indent, std::in
   if (top) out_.put(')');
 }
 
-// A list too long ever to fit one line prints as "[", its elements joined
-// by ",\n " and "]", each element laid out on its own at indent 1 with
-// allowance 1. So runs of elements print independently. This thread prints
-// the first elements and, when their text promises enough work to pay for a
-// thread, starts one: from then on this thread prints every other block
-// straight through `write`, the other thread the blocks in between into
-// buffers, which this thread writes when their turn comes. Should the other
-// thread not have started a block by then (a busy machine), this thread
-// takes it back and prints the rest alone. The other thread is at most two
-// blocks ahead, and blocks are sized from the bytes per element so far.
-class TwoThreadList {
- public:
-  TwoThreadList(const Value& list, const Writer& write, int width, const ListSplit& split)
-      : list_(list), write_(write), split_(split), width_(width), mine_(counted_, width) {}
-
-  void print() {
-    const std::size_t n = list_.size();
-    Range own{0, std::min(n, std::max<std::size_t>(split_.first_block, 1))};
-    mine_.print_items(list_, own.begin, own.end, {});
-    next_ = done_ = own.end;
-    if (done_ == n || written_ * n / done_ < split_.min_bytes || !start()) {
-      mine_.print_items(list_, done_, n, {});
-      return;
-    }
-    own = take();
-    post(0);
-    Range next_own = take();
-    post(1);
-    for (std::size_t k = 0;; k = 1 - k) {
-      mine_.print_items(list_, own.begin, own.end, {});
-      Block& b = blocks_[k];
-      {
-        std::unique_lock lock(mutex_);
-        if (b.state == Block::posted) {
-          // Not started while this thread printed a block: the machine is
-          // busy, and this thread goes on alone.
-          b.state = Block::taken_back;
-          alone_ = true;
-        } else if (b.state != Block::taken_back) {
-          changed_.wait(lock, [&] { return b.state == Block::done || failure_; });
-        }
-        if (failure_) std::rethrow_exception(failure_);
-      }
-      if (b.state == Block::taken_back) {
-        mine_.print_items(list_, b.range.begin, b.range.end, {});
-      } else {
-        // In pieces no larger than the printer's own.
-        for (std::size_t at = 0; at < b.text.size(); at += OutputBuffer::flush_size)
-          counted_(std::string_view(b.text).substr(at, OutputBuffer::flush_size));
-      }
-      done_ = b.range.end;
-      if (done_ == n) return;  // the other thread is stopped and joined on the way out
-      own = next_own;
-      next_own = take();
-      post(k);
-    }
-  }
-
- private:
-  struct Range {
-    std::size_t begin = 0, end = 0;
-  };
-  struct Block {
-    enum { idle, posted, printing, done, taken_back } state = idle;
-    Range range;
-    std::string text;
-  };
-
-  bool start() {
-    try {
-      worker_ = start_thread([this](std::stop_token stop) { work(stop); });
-      return true;
-    } catch (const std::system_error&) {
-      return false;  // no thread to be had: this one prints the rest
-    }
-  }
-
-  // The next elements, about `block_bytes` of text by the bytes per element so far.
-  Range take() {
-    const std::size_t begin = next_;
-    next_ = std::min(list_.size(), next_ + std::max<std::size_t>(1, split_.block_bytes * done_ / written_));
-    return {begin, next_};
-  }
-  void post(std::size_t k) {
-    {
-      std::lock_guard lock(mutex_);
-      blocks_[k].range = take();
-      blocks_[k].state = alone_ ? Block::taken_back : Block::posted;
-    }
-    changed_.notify_all();
-  }
-
-  void work(std::stop_token stop) {
-    try {
-      std::string* target = nullptr;
-      const Writer into_buffer = [&target](std::string_view piece) { target->append(piece); };
-      Printer printer(into_buffer, width_);
-      for (std::size_t k = 0;; k = 1 - k) {
-        Block& b = blocks_[k];
-        {
-          std::unique_lock lock(mutex_);
-          if (!changed_.wait(lock, stop, [&] { return b.state == Block::posted; })) return;
-          b.state = Block::printing;
-        }
-        b.text.clear();
-        target = &b.text;
-        printer.print_items(list_, b.range.begin, b.range.end, stop);
-        {
-          std::lock_guard lock(mutex_);
-          b.state = Block::done;
-        }
-        changed_.notify_all();
-      }
-    } catch (...) {
-      // Out of memory here: it reaches this thread at its next block.
-      {
-        std::lock_guard lock(mutex_);
-        failure_ = std::current_exception();
-      }
-      changed_.notify_all();
-    }
-  }
-
-  const Value& list_;
-  const Writer& write_;
-  const ListSplit split_;
-  const int width_;
-  std::size_t written_ = 0;  // bytes handed to `write`
-  std::size_t done_ = 0;     // elements written
-  const Writer counted_ = [this](std::string_view piece) {
-    write_(piece);
-    written_ += piece.size();
-  };
-  Printer mine_;
-  std::size_t next_ = 0;  // the first element not yet in a block
-  bool alone_ = false;    // no more blocks for the other thread
-  std::mutex mutex_;
-  std::condition_variable_any changed_;
-  Block blocks_[2];
-  std::exception_ptr failure_;  // of the other thread
-  std::jthread worker_;         // last: stopped and joined before the rest goes
-};
-
 }  // namespace
 }  // namespace print
 
-namespace print {
-
-void pretty_print(const json::Value& value, const Writer& write, int width, const ListSplit& split) {
-  // Each element is at least one character and ", " joins them: past
-  // width / 3 elements the list never fits its line.
-  const bool long_list = value.is_array() && value.size() >= std::max<std::size_t>(split.min_items, 1) &&
-                         3 * value.size() > static_cast<std::size_t>(std::max(width, 0));
-  if (long_list && std::thread::hardware_concurrency() > 1) {
-    TwoThreadList(value, write, width, split).print();
-  } else {
-    Printer(write, width).print(value);
-  }
-}
-
-}  // namespace print
-
 void pretty_print(const json::Value& value, const std::function<void(std::string_view)>& write, int width) {
-  print::pretty_print(value, write, width, print::ListSplit{});
+  print::Printer(write, width).print(value);
 }
 
 std::string pretty_format(const json::Value& value, int width) {

@@ -14,8 +14,6 @@
 
 namespace quillon::repr {
 
-void append_integer(std::string& out, std::int64_t i);
-void append_real(std::string& out, double d);               // repr(float): 0.1, 1e+16, inf, nan
 void append_text(std::string& out, std::string_view wtf8);  // repr(str), quotes included
 // repr of any value; with sort_keys, object entries in code-point order of
 // their keys (as the printer writes them), otherwise in stored order (as the
@@ -32,7 +30,7 @@ constexpr std::size_t max_real_bytes = 32;
 // the writer may store a whole block past its end, so it asks for 16 more.
 constexpr std::size_t max_text_bytes(std::size_t text_bytes) { return 4 * text_bytes + 2 + 16; }
 char* write_integer(char* out, std::int64_t i);
-char* write_real(char* out, double d);
+char* write_real(char* out, double d);               // repr(float): 0.1, 1e+16, inf, nan
 char* write_text(char* out, std::string_view wtf8);  // quotes included
 // The quote repr(str) uses for the whole of `wtf8`, and the text between the
 // quotes of a piece of it (cut at code-point boundaries) escaped for that quote.

@@ -10,11 +10,6 @@ namespace quillon::repr {
 
 char* write_integer(char* out, std::int64_t i) { return std::to_chars(out, out + max_integer_bytes, i).ptr; }
 
-void append_integer(std::string& out, std::int64_t i) {
-  char buf[max_integer_bytes];
-  out.append(buf, write_integer(buf, i));
-}
-
 char* write_real(char* out, double d) {
   auto put = [&out](std::string_view s) {
     std::memcpy(out, s.data(), s.size());
@@ -73,11 +68,6 @@ char* write_real(char* out, double d) {
   int magnitude = exponent < 0 ? -exponent : exponent;
   if (magnitude < 10) *out++ = '0';
   return write_integer(out, magnitude);
-}
-
-void append_real(std::string& out, double d) {
-  char buf[max_real_bytes];
-  out.append(buf, write_real(buf, d));
 }
 
 }  // namespace quillon::repr

@@ -2,13 +2,21 @@
 // a class are flagged by their high bit. Words are loaded little endian, so
 // the lowest flag is the earliest byte in the text. The zero-byte test
 // borrows across bytes: only the lowest flag of a word is exact, which is all
-// a scan for the first such byte needs.
+// a scan for the first such byte needs. And the scan every printer's text
+// writer is built on: the run of bytes up to the first of a class, 16 at a
+// time with SSE2 where there is SSE2.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace quillon::byte_scan {
 
@@ -52,6 +60,49 @@ inline std::size_t count_continuation_bytes(const char* p, std::size_t n) {
   for (; i + 8 <= n; i += 8) total += count(continuation_bytes(load(p + i)));
   for (; i < n; ++i) total += (static_cast<unsigned char>(p[i]) & 0xC0) == 0x80;
   return total;
+}
+
+// The end of the run of `s` from `pos` that holds no byte of `Stop`'s class;
+// with `copy`, the run is also copied to `out`, which is moved past it (a
+// whole block may be stored past the run's end: `out` has 16 bytes of room
+// beyond it). Stop has:
+//   __m128i flags16(__m128i bytes) const;     // 0xFF for each byte of the class (SSE2)
+//   std::uint64_t flags8(std::uint64_t) const; // lowest flag exact; zero bytes are of the class
+//   bool stops(unsigned char byte) const;
+template <bool copy, typename Stop>
+std::size_t run_until(std::string_view s, std::size_t pos, char*& out, const Stop& stop) {
+  const std::size_t n = s.size();
+  const char* in = s.data();
+#if defined(__SSE2__)
+  for (; n - pos >= 16; pos += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + pos));
+    if constexpr (copy) _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+    if (const auto mask = static_cast<unsigned>(_mm_movemask_epi8(stop.flags16(v)))) {
+      const auto k = static_cast<std::size_t>(std::countr_zero(mask));
+      if constexpr (copy) out += k;
+      return pos + k;
+    }
+    if constexpr (copy) out += 16;
+  }
+#endif
+  if (n >= 8) {
+    while (pos < n) {
+      // The last word overlaps bytes already scanned; they are shifted out,
+      // and the zeros shifted in stop the run at the end.
+      const std::size_t at = std::min(pos, n - 8), back = pos - at;
+      const std::uint64_t x = load(in + at) >> (8 * back);
+      const std::uint64_t flags = stop.flags8(x);
+      if constexpr (copy) store(out, x);
+      const std::size_t plain = flags != 0 ? first(flags) : 8 - back;
+      pos += plain;
+      if constexpr (copy) out += plain;
+      if (flags != 0) return pos;
+    }
+    return pos;
+  }
+  for (; pos < n && !stop.stops(static_cast<unsigned char>(in[pos])); ++pos)
+    if constexpr (copy) *out++ = in[pos];
+  return pos;
 }
 
 }  // namespace quillon::byte_scan

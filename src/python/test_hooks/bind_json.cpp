@@ -24,6 +24,7 @@ nb::object decoded(json::Document (*decode)(std::string&), nb::bytes data) {
 }
 
 json::Document decode_copy(std::string& body) { return json::decode(body); }
+json::Document decode_in_place(std::string& body) { return json::decode_buffer(body); }
 
 }  // namespace
 
@@ -35,7 +36,7 @@ void bind_json(nb::module_& m) {
       "decode", [](nb::bytes data) { return decoded(decode_copy, data); }, nb::arg("data"),
       "Decodes an answer body as the host's decoder does.");
   m.def(
-      "decode_buffer", [](nb::bytes data) { return decoded(json::decode_buffer, data); }, nb::arg("data"),
+      "decode_buffer", [](nb::bytes data) { return decoded(decode_in_place, data); }, nb::arg("data"),
       "The same through the in-place path that uses the buffer's spare room.");
   m.def(
       "roundtrip",

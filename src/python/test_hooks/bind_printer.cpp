@@ -53,20 +53,6 @@ void bind_printer(nb::module_& m) {
       },
       nb::arg("obj").none(), nb::arg("width") = 200, "The pieces the printer hands to its writer, in order.");
   m.def(
-      "pprint_in_blocks",
-      [](nb::handle obj, std::size_t block_bytes, int width) {
-        Arena arena;
-        Value v = quillon::host::from_host(obj, arena);
-        nb::list pieces;
-        quillon::print::pretty_print(
-            v, [&](std::string_view piece) { pieces.append(nb::bytes(piece.data(), piece.size())); }, width,
-            quillon::print::ListSplit{1, 1, 0, block_bytes});
-        return pieces;
-      },
-      nb::arg("obj").none(), nb::arg("block_bytes"), nb::arg("width") = 200,
-      "pprint_pieces, with a top-level list of any length printed on two threads in blocks of about "
-      "block_bytes bytes.");
-  m.def(
       "repr_value",
       [](nb::handle obj, bool sort_keys) {
         Arena arena;
