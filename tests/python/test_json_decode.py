@@ -238,6 +238,58 @@ def test_host_values_survive_the_round_trip(value):
     assert same(_core.roundtrip(value), value)
 
 
+def arriving(body, pieces, chunk):
+    try:
+        return _core.decode_arriving(body, pieces, chunk)
+    except _core.JSONDecodeError as error:
+        return error
+
+
+@settings(quick, max_examples=300)
+@given(st.one_of(documents(), mutated_documents()), st.lists(st.integers(1, 24), max_size=12))
+def test_documents_decoded_as_they_arrive_whatever_the_chunks(body, pieces):
+    # The body arrives in the drawn pieces, and is indexed in chunks of every
+    # size from one byte to more than all of it: each cut of the document.
+    try:
+        expected = oracle(body)
+    except ValueError as error:
+        expected = error
+    for chunk in range(1, len(body) + 2):
+        got = arriving(body, pieces, chunk)
+        if isinstance(expected, ValueError) or isinstance(got, ValueError):
+            assert isinstance(got, ValueError) and error_of(got) == error_of(expected), (body, chunk, got)
+        else:
+            assert same(got, expected), (body, chunk, got)
+
+
+LONG = "x" * 300_000
+ARRIVING = [
+    # Strings, numbers and runs of white space longer than many chunks.
+    json.dumps({"a": [LONG, {"b": LONG + "é"}], "n": int("7" * 4000)}).encode(),
+    b"[" + b" " * 200_000 + b"1" * 100_000 + b"]",
+    json.dumps([["\\", "\"", "a,\"b", '",', "\u00e9"]] * 20_000).encode(),
+    b'{"a": "' + b"x" * 100_000 + b'\\x"}',
+    b'[1, 2]' + b" " * 300_000 + b"x",
+    b'{"a": "' + b"\xff" * 70_000 + b'", "b": x}',
+    b'{"a": ["' + b"\x01" + b'"]' + b", 1" * 100_000 + b"}",
+    b"\xef\xbb\xbf" + json.dumps([{"k": i} for i in range(30_000)]).encode(),
+]
+
+
+@pytest.mark.parametrize("body", ARRIVING, ids=range(len(ARRIVING)))
+@pytest.mark.parametrize("chunk, piece", [(64, 1000), (4096, 16384), (1 << 20, 7)])
+def test_long_tokens_across_many_chunks(body, chunk, piece):
+    try:
+        expected = oracle(body)
+    except ValueError as error:
+        expected = error
+    got = arriving(body, [piece] * (len(body) // piece + 1), chunk)
+    if isinstance(expected, ValueError):
+        assert isinstance(got, ValueError) and error_of(got) == error_of(expected)
+    else:
+        assert same(got, expected)
+
+
 def test_integers_of_any_size_under_the_hosts_digit_limit():
     sys.set_int_max_str_digits(640)  # the strictest the host allows
     huge = 7**40000  # about 34,000 digits

@@ -4,10 +4,10 @@
 #include <array>
 #include <cstdint>
 #include <optional>
-#include <unordered_set>
 
 #include "base/errors.hpp"
 #include "filter/filter.hpp"
+#include "filter/filter_expression.hpp"
 #include "print/repr.hpp"
 #include "text/unicode.hpp"
 
@@ -20,21 +20,6 @@ using json::Value;
 
 // Static storage, so the marker needs no arena.
 constexpr std::string_view not_found_marker = "FILTER_NOT_FOUND";
-
-// The cut pieces of `text` at every `separator`, empty pieces included.
-template <typename Piece>
-void for_each_piece(std::string_view text, char separator, Piece&& piece) {
-  std::size_t start = 0;
-  for (;;) {
-    std::size_t end = text.find(separator, start);
-    if (end == std::string_view::npos) {
-      piece(text.substr(start));
-      return;
-    }
-    piece(text.substr(start, end - start));
-    start = end + 1;
-  }
-}
 
 std::string quoted(std::string_view key) {
   std::string out;
@@ -84,26 +69,18 @@ std::string_view kind_in_words(Kind kind) {
 
 class JsonExpression {
  public:
-  JsonExpression(std::string_view whole, json::Arena& arena) : whole_(whole) {
-    std::unordered_set<std::string_view> seen;
-    for_each_piece(whole, '&', [&](std::string_view piece) {
-      std::string_view key = unicode::strip(piece);
-      if (count_++ == 0) trimmed_ = key;
-      // Equal keys look up equal values, so a projection stores each key once,
-      // at its first position. The keys outlive the filter list: copy them.
-      if (seen.insert(key).second) distinct_.push_back(arena.store_key(key));
-    });
+  // The keys outlive the filter list: they are copied into the arena.
+  JsonExpression(std::string_view whole, json::Arena& arena) : parsed_(filter::parse_expression(whole)) {
+    for (std::string_view key : parsed_.keys) distinct_.push_back(arena.store_key(key));
   }
 
-  bool is_descent() const { return count_ == 1; }
-  const std::string_view& trimmed_key() const { return trimmed_; }
-  const std::string_view& whole_key() const { return whole_; }
+  bool is_descent() const { return parsed_.descent; }
+  const std::string_view& trimmed_key() const { return parsed_.trimmed; }
+  const std::string_view& whole_key() const { return parsed_.whole; }
   const std::vector<json::Key>& projection_keys() const { return distinct_; }
 
  private:
-  std::string_view whole_;
-  std::string_view trimmed_;
-  std::size_t count_ = 0;
+  filter::Expression parsed_;
   std::vector<json::Key> distinct_;
 };
 
@@ -269,7 +246,7 @@ json::Value filter_results(json::Value results, std::span<const std::string> fil
 
 std::vector<std::string> split_filter_list(std::string_view filters_value) {
   std::vector<std::string> out;
-  for_each_piece(filters_value, ',', [&](std::string_view piece) { out.emplace_back(unicode::strip(piece)); });
+  filter::for_each_piece(filters_value, ',', [&](std::string_view piece) { out.emplace_back(unicode::strip(piece)); });
   return out;
 }
 

@@ -20,7 +20,7 @@ namespace quillon::json {
 
 class StructuralIndex {
  public:
-  enum class Outcome { indexed, invalid_utf8, rejected };
+  enum class Outcome { indexed, unclosed_string, invalid_utf8, rejected };
 
   StructuralIndex();
   ~StructuralIndex();
@@ -28,11 +28,14 @@ class StructuralIndex {
   StructuralIndex& operator=(const StructuralIndex&) = delete;
 
   // Indexes `text`, which is followed by at least padding_bytes readable
-  // bytes. `rejected` covers unclosed strings and raw control characters.
+  // bytes and starts outside any string: a whole document, or a chunk of
+  // one that starts at a token. `unclosed_string`: it ends inside a string;
+  // `rejected` covers raw control characters inside strings (and memory
+  // for the index that is not to be had).
   Outcome build(std::string_view text);
 
   // After `indexed`: the positions in order, then text.size() once more as
-  // a sentinel (the byte there, the first of the padding, is zero).
+  // a sentinel.
   std::span<const std::uint32_t> positions() const;
 
   // Unescapes the string whose content starts at `src` (just after its
@@ -41,22 +44,8 @@ class StructuralIndex {
   // the library refuses (lone surrogates, bad escapes).
   char* unescape(const char* src, char* dst) const;
 
-  // Gives back index memory beyond what an answer of ordinary size needs.
-  void trim();
-
-  // Whether this index goes at trim(): a walk may then give back the pages
-  // of positions it has read as it goes (release), as nothing reads them
-  // again. Answers of ordinary size keep their pages for the next answer.
-  bool releasable() const;
-  // Gives the whole pages within [from, to) of positions() back to the
-  // system; they read as zero until the next build.
-  void release(const std::uint32_t* from, const std::uint32_t* to);
-
  private:
   std::unique_ptr<simdjson::internal::dom_parser_implementation> stage_;
 };
-
-// One index per thread, kept between answers.
-StructuralIndex& thread_structural_index();
 
 }  // namespace quillon::json

@@ -54,6 +54,7 @@ void TreeBuilder::open(bool object) {
   f.id = object ? ++objects_opened_ : 0;
   f.start = object ? members_.size() : items_.size();
   f.key = key_;
+  f.known = 0;
   f.index.clear();
   f.tags.clear();
 }
@@ -64,10 +65,28 @@ void TreeBuilder::add(Value v) {
     return;
   }
   Frame& f = frames_[depth_ - 1];
-  if (f.object)
-    add_member(f, key_, v);
-  else
+  if (!f.object)
     items_.push_back(v);
+  else if (key_.slot != no_slot)
+    add_known(f, key_.stored, key_.slot, v);
+  else
+    add_member(f, key_.text, v);
+}
+
+void TreeBuilder::add_known(Frame& f, Key key, unsigned slot, Value v) {
+  const std::uint64_t bit = std::uint64_t{1} << slot;
+  if ((f.known & bit) == 0) {
+    f.known |= bit;
+    members_.push_back({key, v});
+    return;
+  }
+  // A repeat: the last value wins at the first place.
+  for (std::size_t i = f.start;; ++i) {
+    if (members_[i].key_handle == key) {
+      members_[i].value = v;
+      return;
+    }
+  }
 }
 
 void TreeBuilder::close() {

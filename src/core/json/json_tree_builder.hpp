@@ -34,7 +34,11 @@ class TreeBuilder {
   // The key of the next value added to the open object. It need only stay
   // valid until that value is added (or its container closed): it is copied
   // into the arena when it is not a repeat.
-  void key(std::string_view k) { key_ = k; }
+  void key(std::string_view k) { key_ = {k, Key(), no_slot}; }
+  // The same for an object whose keys are all given this way: each of at
+  // most 64 keys, stored once in the arena, with its own number below 64,
+  // so that only a repeated key is looked for.
+  void known_key(Key k, unsigned slot) { key_ = {{}, k, slot}; }
   // Adds a value whose own data already lives in the arena (or is static).
   void add(Value v);
   // Finishes the innermost container and adds it to its parent.
@@ -49,11 +53,18 @@ class TreeBuilder {
   struct IndexEntry {
     std::uint32_t tag = 0, position = 0;
   };
+  static constexpr unsigned no_slot = 64;
+  struct PendingKey {
+    std::string_view text;
+    Key stored;  // with a slot
+    unsigned slot = no_slot;
+  };
   struct Frame {
     bool object = false;
     std::uint64_t id = 0;             // objects opened later have larger ids
     std::size_t start = 0;            // first item or member on the scratch stack
-    std::string_view key;             // this container's key in its parent object
+    std::uint64_t known = 0;          // the slots of known keys added
+    PendingKey key;                   // this container's key in its parent object
     std::vector<IndexEntry> index;    // of a large object's members, open addressing
     std::vector<std::uint32_t> tags;  // the tag of each of its members, for growing the index
   };
@@ -74,6 +85,7 @@ class TreeBuilder {
 
   void open(bool object);
   void add_member(Frame& f, std::string_view key, Value v);
+  void add_known(Frame& f, Key key, unsigned slot, Value v);
   std::size_t find_member(const Frame& f, std::string_view key, std::uint32_t tag) const;
   std::size_t append_member(Frame& f, Key stored_key, Value v, std::uint32_t tag);
   void insert(Frame& f, std::size_t position);
@@ -84,7 +96,7 @@ class TreeBuilder {
   std::size_t depth_ = 0;
   std::vector<Value> items_;
   std::vector<Member> members_;
-  std::string_view key_;
+  PendingKey key_;
   Value root_;
   std::uint64_t objects_opened_ = 0;
   // Answers repeat the same few keys in every object: each is stored once,

@@ -67,8 +67,16 @@ Value Arena::copy_object(std::span<const Member> members) {
 }
 
 std::string& Arena::keep(std::string&& buffer) {
-  reserved_ += buffer.capacity();
-  return *kept_.emplace_back(std::make_unique<std::string>(std::move(buffer)));
+  const std::size_t bytes = buffer.capacity();
+  auto kept = std::make_shared<std::string>(std::move(buffer));
+  std::string& out = *kept;
+  keep(std::move(kept), bytes);
+  return out;
+}
+
+void Arena::keep(std::shared_ptr<const void> owner, std::size_t bytes) {
+  reserved_ += bytes;
+  kept_.push_back(std::move(owner));
 }
 
 void Arena::absorb(Arena&& other) {

@@ -167,6 +167,8 @@ class Arena {
   // Takes `buffer` over; the returned string (and views into its bytes)
   // stays put for the arena's life.
   std::string& keep(std::string&& buffer);
+  // Keeps `owner` (and the `bytes` it holds) alive for the arena's life.
+  void keep(std::shared_ptr<const void> owner, std::size_t bytes);
 
   // Takes over the chunks of `other`; values in it stay valid.
   void absorb(Arena&& other);
@@ -174,7 +176,7 @@ class Arena {
 
  private:
   std::vector<std::unique_ptr<std::byte[]>> chunks_;
-  std::vector<std::unique_ptr<std::string>> kept_;
+  std::vector<std::shared_ptr<const void>> kept_;
   std::byte* next_ = nullptr;
   std::size_t left_ = 0;
   std::size_t chunk_size_ = 64 * 1024;
