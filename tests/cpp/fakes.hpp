@@ -59,7 +59,7 @@ class ScriptedTransport : public Transport {
   std::function<void(const PostedForm&, const std::function<void()>&)> before_answer;
 
   Response post(const std::string& url, const std::string& form_body, const std::function<void()>& check_interrupt,
-                RequestObserver*, PostKind) override {
+                RequestObserver*, PostKind, const json::KeepPlan*) override {
     PostedForm form{url, {}};
     std::string_view body = form_body;
     while (!body.empty()) {
@@ -73,8 +73,8 @@ class ScriptedTransport : public Transport {
     posted.push_back(form);
     if (before_answer) before_answer(form, check_interrupt);
     if (form.field("action") == "login" && !answer_logins_too)
-      return {R"({"CID": "cid-)" + std::to_string(++logins) + "\"}", 200, url};
-    return {answer(form), 200, url};
+      return {R"({"CID": "cid-)" + std::to_string(++logins) + "\"}", 200, url, nullptr};
+    return {answer(form), 200, url, nullptr};
   }
 
   bool answer_logins_too = false;  // hand logins to `answer` as well

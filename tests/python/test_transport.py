@@ -373,3 +373,54 @@ def test_redirect_limits(sim):
     sim.redirect(302, location="file:///etc/passwd")
     with pytest.raises(ConnectionError, match="not an HTTP address"):
         _core.Transport().post(sim.url, b"a=b")
+
+
+# --- answers decoded as they arrive -------------------------------------------------------------
+
+RECORDS = json.dumps({"results": [{"a": i, "b": "x" * 60, "c": [i]} for i in range(12_000)]}).encode()
+
+
+def test_only_the_final_answer_is_decoded_and_each_exchange_starts_afresh(sim):
+    # A redirect's and a retried answer's bodies are large JSON too, and a
+    # broken one: none of it may reach the answer.
+    sim.script(body=json.dumps({"results": [{"a": "moved"}] * 30_000}).encode(), status=307,
+               headers={"Location": "/v1/moved"})
+    sim.script(body=RECORDS[: len(RECORDS) // 2], status=503)
+    sim.script(body=RECORDS)
+    transport = _core.Transport(retries=1, retry_delay=0.01)
+    value, status, url, streamed = transport.post_decoded(sim.url, b"a=b", ["results", "a"])
+    assert (value, status, url, streamed) == (list(range(12_000)), 200, f"https://{sim.address}/v1/moved", True)
+    assert [(r["method"], r["path"]) for r in sim.requests] == [
+        ("POST", "/v1/api"), ("POST", "/v1/moved"), ("POST", "/v1/moved")]
+
+
+@pytest.mark.parametrize("body, headers, streamed", [
+    (RECORDS, {}, True),
+    # Decompressed, more than the announced length comes: decoded at its end.
+    (gzip.compress(RECORDS), {"Content-Encoding": "gzip"}, False),
+    # An error page as the answer, as the host's client hands it over.
+    (b"<html>" + b"<p>busy, sorry</p>" * 30_000 + b"</html>", {}, True),
+    (RECORDS[:-2] + b",]}", {}, True),
+    (b"\xef\xbb\xbf" + RECORDS.replace(b'"x', b'"\xff', 3000), {}, True),
+    (b"  " + RECORDS, {"Content-Length": str(len(RECORDS) // 2)}, True),
+])
+def test_answers_decoded_as_they_arrive_are_the_hosts(sim, body, headers, streamed):
+    sim.script(body=body, headers=headers)
+    received = gzip.decompress(body) if headers.get("Content-Encoding") else body
+    if "Content-Length" in headers:
+        received = received[: int(headers["Content-Length"])]
+    text = received.decode("utf-8", "replace").removeprefix("\ufeff")
+    try:
+        expected = [record["a"] for record in json.loads(text)["results"]]
+    except json.JSONDecodeError as error:
+        with pytest.raises(json.JSONDecodeError) as raised:
+            _core.Transport().post_decoded(sim.url, b"a=b", ["results", "a"])
+        assert (raised.value.msg, raised.value.pos) == (error.msg, error.pos)
+        return
+    assert _core.Transport().post_decoded(sim.url, b"a=b", ["results", "a"]) == (expected, 200, sim.url, streamed)
+
+
+def test_an_answer_cut_short_is_a_transport_error_not_a_document(sim):
+    sim.script(body=RECORDS, mode="reset")
+    with pytest.raises(ConnectionError, match="broke off"):
+        _core.Transport().post_decoded(sim.url, b"a=b", ["results", "a"])

@@ -10,6 +10,7 @@
 #include "client/form_encode.hpp"
 #include "config/config_reader.hpp"
 #include "filter/json_filter.hpp"
+#include "filter/keep_plan.hpp"
 #include "json/json_decode.hpp"
 #include "print/repr.hpp"
 #include "text/unicode.hpp"
@@ -50,10 +51,13 @@ std::string answered_by(const Response& answer, const std::string& url) {
   return unicode::escape_controls(answer.url.empty() ? url : answer.url);
 }
 
-// A query's answer; one that is not JSON says where it came from.
-json::Document decode_answer(Response& answer, const std::string& url, const std::function<void()>& check_interrupt) {
+// A query's answer, decoded as far as it came already, built as far as the
+// plan reads it; one that is not JSON says where it came from.
+json::Document decode_answer(Response& answer, const std::string& url, const std::function<void()>& check_interrupt,
+                             const json::KeepPlan& plan) {
   try {
-    return json::decode_buffer(answer.body, check_interrupt);
+    if (answer.decoding) return answer.decoding->decode();
+    return json::decode_buffer(answer.body, check_interrupt, plan);
   } catch (JsonDecodeError& e) {
     e.add_context("the answer of " + answered_by(answer, url) + " (HTTP " + std::to_string(answer.status) +
                   ") is not JSON");
@@ -91,18 +95,22 @@ std::string describe_chain(const auto& chain, const std::string& again) {
 
 }  // namespace
 
-Response ControllerSession::post(Transport& transport, std::span<const FormField> form, PostKind kind) {
+Response ControllerSession::post(Transport& transport, std::span<const FormField> form, PostKind kind,
+                                 const json::KeepPlan* decode) {
   std::string body = encode_form(form);
-  if (!log_) return transport.post(settings_.api_url, body, check_interrupt_, nullptr, kind);
+  if (!log_) return transport.post(settings_.api_url, body, check_interrupt_, nullptr, kind, decode);
   RequestLog::Post trace(*log_, file_, form);
-  return transport.post(settings_.api_url, body, check_interrupt_, &trace, kind);
+  return transport.post(settings_.api_url, body, check_interrupt_, &trace, kind, decode);
 }
 
 json::Value ControllerSession::query(Transport& transport, const std::vector<FormField>& form,
                                      const std::vector<std::string>& filters, json::Arena& into) {
-  Response answer = post(transport, form, PostKind::query);
+  // The filters are known before the answer comes: only what they read of
+  // it is built, as it arrives.
+  const json::KeepPlan plan = keep_plan(filters);
+  Response answer = post(transport, form, PostKind::query, &plan);
   // Takes the body over: values point into it.
-  json::Document doc = decode_answer(answer, settings_.api_url, check_interrupt_);
+  json::Document doc = decode_answer(answer, settings_.api_url, check_interrupt_, plan);
   interrupt_point();
   json::Value narrowed;
   try {

@@ -73,7 +73,8 @@ class ControllerSession {
   };
   json::Document run_query(const std::string& path, std::string_view name, std::vector<OpenFile>& chain);
   json::Document run_query_unnamed(const std::string& path, std::vector<OpenFile>& chain);
-  Response post(Transport& transport, std::span<const FormField> form, PostKind kind);
+  Response post(Transport& transport, std::span<const FormField> form, PostKind kind,
+                const json::KeepPlan* decode = nullptr);
   json::Value query(Transport& transport, const std::vector<FormField>& form, const std::vector<std::string>& filters,
                     json::Arena& into);
   // Between the long steps of a query (decoding, filtering), which also call

@@ -51,7 +51,7 @@ class Attached {
 
 // What libcurl hands over of one answer.
 struct Sink {
-  Sink(CURL* h, std::optional<long long> limit) : easy(h), body(limit) {}
+  Sink(CURL* h, AnswerBody&& answer) : easy(h), body(std::move(answer)) {}
   CURL* easy;
   AnswerBody body;
   bool over_limit = false;
@@ -136,14 +136,16 @@ class Exchanger {
   // `budget`: seconds left of --max-time for this try, when there is one;
   // `fresh`: on a new connection even when a kept one is at hand.
   Exchange run(CURL* h, CURLM* multi, const Request& request, const std::string& form_body,
-               std::optional<double> budget, bool fresh) {
+               std::optional<double> budget, bool fresh, const json::KeepPlan* decode) {
     std::unique_ptr<curl_slist, SlistDeleter> headers;
     if (request.with_form) {
       headers.reset(curl_library().slist_append(nullptr, "Content-Type: application/x-www-form-urlencoded"));
       // No "Expect: 100-continue" round trip before the body.
       if (!headers || !curl_library().slist_append(headers.get(), "Expect:")) throw std::bad_alloc();
     }
-    Sink sink(h, options_.max_filesize);
+    // Each exchange's body is its own: a redirect or a retry starts afresh.
+    Sink sink(h, decode != nullptr ? AnswerBody(options_.max_filesize, *decode, check_interrupt_)
+                                   : AnswerBody(options_.max_filesize));
     char reason[CURL_ERROR_SIZE] = {0};
     static const std::string user_agent = "quillon/" + std::string(quillon_version());
     set(h, CURLOPT_URL, request.target.c_str());
@@ -197,7 +199,7 @@ class Exchanger {
     Exchange out;
     out.outcome.status = info(h, CURLINFO_RESPONSE_CODE, 0L);
     if (result == CURLE_OK) {
-      out.body = sink.body.take();
+      out.body = std::move(sink.body);
       out.keep_alive = sink.keep_alive;
       if (const char* location = info<char*>(h, CURLINFO_REDIRECT_URL, nullptr)) out.outcome.location = location;
       curl_off_t after = info<curl_off_t>(h, CURLINFO_RETRY_AFTER, 0);
@@ -320,8 +322,8 @@ class Exchanger {
 
 Exchange exchange(CURL* easy, CURLM* multi, const Request& request, const std::string& form_body,
                   const TransportOptions& options, const std::function<void()>& check_interrupt,
-                  std::optional<double> budget, bool fresh) {
-  return Exchanger(options, check_interrupt).run(easy, multi, request, form_body, budget, fresh);
+                  std::optional<double> budget, bool fresh, const json::KeepPlan* decode) {
+  return Exchanger(options, check_interrupt).run(easy, multi, request, form_body, budget, fresh, decode);
 }
 
 }  // namespace quillon

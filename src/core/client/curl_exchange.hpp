@@ -12,7 +12,9 @@
 #include <optional>
 #include <string>
 
+#include "client/answer_body.hpp"
 #include "client/request_policy.hpp"
+#include "json/json_keep_plan.hpp"
 
 namespace quillon {
 
@@ -26,16 +28,17 @@ struct Request {
 
 struct Exchange {
   Outcome outcome;
-  std::string body;         // the whole answer, when it came
+  AnswerBody body;          // the whole answer, when it came
   bool keep_alive = false;  // the answer said its connection stays open
 };
 
 // Makes one exchange on `easy`, driven through `multi` (which keeps its
 // connections when options.reuse_connections). `budget`: seconds left of
 // --max-time for this try; `fresh`: on a new connection even when a kept
-// one is at hand. Throws what `check_interrupt` throws, and std::bad_alloc.
+// one is at hand; `decode`: the body is decoded as it arrives, building what
+// the plan reads. Throws what `check_interrupt` throws, and std::bad_alloc.
 Exchange exchange(CURL* easy, CURLM* multi, const Request& request, const std::string& form_body,
                   const TransportOptions& options, const std::function<void()>& check_interrupt,
-                  std::optional<double> budget, bool fresh);
+                  std::optional<double> budget, bool fresh, const json::KeepPlan* decode);
 
 }  // namespace quillon

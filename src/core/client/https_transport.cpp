@@ -134,7 +134,8 @@ void CurlTransport::configure(const TransportOptions& options) {
 }
 
 Response CurlTransport::post(const std::string& url, const std::string& form_body,
-                             const std::function<void()>& check_interrupt, RequestObserver* observer, PostKind kind) {
+                             const std::function<void()>& check_interrupt, RequestObserver* observer, PostKind kind,
+                             const json::KeepPlan* decode) {
   using Clock = std::chrono::steady_clock;
   Request request{url, checked_url(url), true};
   PostState state{kind, url, true, 0, 0};
@@ -160,7 +161,7 @@ Response CurlTransport::post(const std::string& url, const std::string& form_bod
       budget = *options_.max_time - std::chrono::duration<double>(Clock::now() - try_started).count();
     const auto started = Clock::now();
     Exchange made = exchange(handles->easy.get(), handles->multi.get(), request, form_body, options_, check_interrupt,
-                             budget, !handles->keep_alive);
+                             budget, !handles->keep_alive, decode);
     handles->keep_alive = made.keep_alive;
     const Outcome& out = made.outcome;
     if (observer)
@@ -172,7 +173,9 @@ Response CurlTransport::post(const std::string& url, const std::string& form_bod
     const Decision next = decide(out, options_, state);
     switch (next.action) {
       case Decision::Action::answer:
-        return Response{std::move(made.body), out.status, std::move(request.url)};
+        if (decode != nullptr)
+          return Response{{}, out.status, std::move(request.url), std::make_unique<AnswerBody>(std::move(made.body))};
+        return Response{made.body.take(), out.status, std::move(request.url), nullptr};
       case Decision::Action::fail:
         throw Error(ErrorKind::transport, next.message);
       case Decision::Action::follow:

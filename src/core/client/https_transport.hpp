@@ -15,7 +15,9 @@
 #include <string>
 #include <string_view>
 
+#include "client/answer_body.hpp"
 #include "client/request_policy.hpp"
+#include "json/json_keep_plan.hpp"
 
 namespace quillon {
 
@@ -39,9 +41,12 @@ class RequestObserver {
 };
 
 struct Response {
-  std::string body;
+  std::string body;  // unless `decoding` holds it
   long status = 0;
   std::string url;  // after redirects
+  // A post asked to decode: the answer, decoded as far as it could be while
+  // it arrived; its decode() gives the document.
+  std::unique_ptr<AnswerBody> decoding;
 };
 
 class Transport {
@@ -52,10 +57,12 @@ class Transport {
   // when the request cannot be completed or the policy refuses the answer.
   // `check_interrupt` is called regularly while the request blocks (and while
   // waiting to retry); whatever it throws aborts the request and reaches the
-  // caller unchanged. `observer` may be null.
+  // caller unchanged. `observer` may be null. With `decode`, the answer's
+  // body may come decoded as JSON (Response::decoding), with what the plan
+  // reads; the plan must outlive the response.
   virtual Response post(const std::string& url, const std::string& form_body,
                         const std::function<void()>& check_interrupt, RequestObserver* observer = nullptr,
-                        PostKind kind = PostKind::query) = 0;
+                        PostKind kind = PostKind::query, const json::KeepPlan* decode = nullptr) = 0;
   // The run's options, known only once the command line is resolved; given
   // before the first post. Transports without options ignore them.
   virtual void configure(const TransportOptions& /*options*/) {}
@@ -71,8 +78,11 @@ class CurlTransport : public Transport {
   CurlTransport(CurlTransport&&) noexcept;
   CurlTransport& operator=(CurlTransport&&) noexcept;
 
+  // With `decode`, the final answer always comes in Response::decoding:
+  // only that exchange's body counts, each exchange's decoded afresh.
   Response post(const std::string& url, const std::string& form_body, const std::function<void()>& check_interrupt,
-                RequestObserver* observer = nullptr, PostKind kind = PostKind::query) override;
+                RequestObserver* observer = nullptr, PostKind kind = PostKind::query,
+                const json::KeepPlan* decode = nullptr) override;
   // Checks the --cacert file now, before any connection is made.
   void configure(const TransportOptions& options) override;
 

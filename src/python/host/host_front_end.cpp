@@ -98,9 +98,10 @@ void HostFrontEnd::check_interrupt() {
 }
 
 Response HostTransport::post(const std::string& url, const std::string& form_body,
-                             const std::function<void()>& check_interrupt, RequestObserver* observer, PostKind kind) {
+                             const std::function<void()>& check_interrupt, RequestObserver* observer, PostKind kind,
+                             const json::KeepPlan* decode) {
   nb::gil_scoped_release released;
-  return curl_.post(url, form_body, check_interrupt, observer, kind);
+  return curl_.post(url, form_body, check_interrupt, observer, kind, decode);
 }
 
 }  // namespace quillon::host

@@ -42,7 +42,8 @@ class HostTransport : public Transport {
  public:
   explicit HostTransport(TransportOptions options = {}) : curl_(std::move(options)) {}
   Response post(const std::string& url, const std::string& form_body, const std::function<void()>& check_interrupt,
-                RequestObserver* observer = nullptr, PostKind kind = PostKind::query) override;
+                RequestObserver* observer = nullptr, PostKind kind = PostKind::query,
+                const json::KeepPlan* decode = nullptr) override;
   void configure(const TransportOptions& options) override { curl_.configure(options); }
 
  private:

@@ -18,6 +18,8 @@
 #include "base/errors.hpp"
 #include "client/form_encode.hpp"
 #include "client/https_transport.hpp"
+#include "filter/json_filter.hpp"
+#include "filter/keep_plan.hpp"
 #include "host/host_front_end.hpp"
 #include "host/host_text.hpp"
 #include "host/host_values.hpp"
@@ -56,7 +58,8 @@ struct HookTransport {
 };
 
 quillon::Response post_with(HookTransport& self, const std::string& url, nb::handle body,
-                            std::optional<double> interrupt_after, bool login = false) {
+                            std::optional<double> interrupt_after, bool login = false,
+                            const quillon::json::KeepPlan* decode = nullptr) {
   std::string form_body;
   if (nb::isinstance<nb::bytes>(body)) {
     nb::bytes b = nb::borrow<nb::bytes>(body);
@@ -75,7 +78,7 @@ quillon::Response post_with(HookTransport& self, const std::string& url, nb::han
     if (PyErr_CheckSignals() != 0) throw nb::python_error();
   };
   return self.transport.post(url, form_body, check, &self.recorder,
-                             login ? quillon::PostKind::login : quillon::PostKind::query);
+                             login ? quillon::PostKind::login : quillon::PostKind::query, decode);
 }
 
 }  // namespace
@@ -126,6 +129,24 @@ void bind_client(nb::module_& m) {
           },
           nb::arg("url"), nb::arg("body"), nb::arg("interrupt_after") = nb::none(), nb::arg("login") = false,
           "(body, status, final url) of one post; `login`: posted as a login rather than a query.")
+      .def(
+          "post_decoded",
+          [](HookTransport& self, const std::string& url, nb::handle body, std::vector<std::string> filters) {
+            const quillon::json::KeepPlan plan = quillon::keep_plan(filters);
+            quillon::Response r = post_with(self, url, body, std::nullopt, false, &plan);
+            const bool streamed = r.decoding->decoding_as_it_arrives();
+            quillon::json::Document doc;
+            quillon::json::Value result;
+            {
+              nb::gil_scoped_release unlocked;
+              doc = r.decoding->decode();
+              result = quillon::filter_results(doc.root, filters, doc.arena, quillon::FilterInput::consumed);
+            }
+            return nb::make_tuple(quillon::host::to_host(result), r.status, r.url, streamed);
+          },
+          nb::arg("url"), nb::arg("body"), nb::arg("filters"),
+          "(filtered answer, status, final url, whether it was decoded as it arrived) of one post whose answer "
+          "is decoded as it comes, building what the filters read.")
       .def_prop_ro("events", [](const HookTransport& self) {
         nb::list out;
         for (const Event& e : self.recorder.events) {
