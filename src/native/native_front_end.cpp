@@ -80,10 +80,21 @@ void NativeFrontEnd::print(std::string_view text) {
   if (to_terminal_ || out_.size() >= (1u << 16)) flush();
 }
 
+// The printer hands its text over in pieces of about 64 KiB: those go out as
+// they are, not copied into the buffer first.
+void NativeFrontEnd::write_result(std::string_view text) {
+  if (to_terminal_ || text.size() < (1u << 15)) return print(text);
+  flush();
+  write_all(1, text);
+}
+
 void NativeFrontEnd::flush() {
-  std::string pending;
-  pending.swap(out_);
-  write_all(1, pending);
+  // What was not written is dropped all the same: it is never written twice.
+  struct Clear {
+    std::string& pending;
+    ~Clear() { pending.clear(); }
+  } clear{out_};
+  write_all(1, out_);
 }
 
 void NativeFrontEnd::write_usage(std::string_view text, bool to_error) {

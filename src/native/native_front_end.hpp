@@ -20,7 +20,7 @@ class NativeFrontEnd : public FrontEnd {
   std::vector<std::string> arguments() override { return arguments_; }
   void print(std::string_view text) override;
   void print_description(std::string_view text) override { print(text); }
-  void write_result(std::string_view text) override { print(text); }
+  void write_result(std::string_view text) override;
   void flush() override;
   void write_usage(std::string_view text, bool to_error) override;
   std::string ask_line(std::string_view prompt) override;
