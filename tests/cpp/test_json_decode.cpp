@@ -397,9 +397,8 @@ std::size_t rejected_at(const std::string& body) {
   return 0;
 }
 
-// An answer larger than the index kept between answers gives the index's
-// pages back as they are read: it still decodes as its parts, and a fault
-// near its end is still found where it is.
+// An answer of many chunks decodes as its parts, and a fault near its end is
+// still found where it is.
 TEST(JsonDecode, IndexGivenBackAsReadStillDecodesInOrder) {
   constexpr int count = 1000000;
   const std::string whole = big_answer(count);
@@ -437,6 +436,19 @@ TEST(JsonDecode, ChecksForAStopAsItGoes) {
                  Stop)
         << stop_at;
   }
+  // As it arrives too: while the bytes come, the stop ends the decoding.
+  int left = 2;
+  StreamDecoder stream(KeepPlan::everything(), [&] {
+    if (--left == 0) throw Stop{};
+  });
+  std::string arriving(body.size() + padding_bytes, '\0');
+  EXPECT_THROW(
+      for (std::size_t at = 0; at < body.size(); at += 16384) {
+        const std::size_t n = std::min<std::size_t>(16384, body.size() - at);
+        arriving.replace(at, n, body, at, n);
+        stream.grew(std::string_view(arriving.data(), at + n));
+      },
+      Stop);
 }
 
 }  // namespace
