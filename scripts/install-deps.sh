@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing need, skipping what is already there.
 # Debian packages with apt-get (as root), Python packages with pip. (curl: the
-# benchmark's transfer floor.)
+# benchmark's transfer floor; ziglang: the compiler of the portable wheels.)
 set -euo pipefail
 
 need_apt=()
@@ -22,7 +22,7 @@ missing=$($PY - <<'PYEOF'
 import importlib.util
 mods = {"nanobind": "nanobind>=2.0", "scikit_build_core": "scikit-build-core>=0.10",
         "pytest": "pytest", "hypothesis": "hypothesis", "requests": "requests",
-        "auditwheel": "auditwheel"}
+        "auditwheel": "auditwheel", "ziglang": "ziglang==0.17.1"}
 print(" ".join(req for mod, req in mods.items() if importlib.util.find_spec(mod) is None))
 PYEOF
 )
