@@ -107,8 +107,8 @@ install-check:
 demo: build
 	$(PYTHON) tools/demo.py $(BUILD)
 
-bench: build
-	$(PYTHON) bench/run.py --build $(BUILD)
+bench: build portable
+	$(PYTHON) bench/run.py --build $(BUILD) --portable $(PORTABLE)
 
 # Far more examples and fuzzing time than CI spends.
 fuzz-long: build

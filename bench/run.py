@@ -20,6 +20,9 @@
 5. Parallel runs: 40 configuration files against the simulated controller
    holding every answer back 30 ms (a distant controller), `--jobs 8` against
    the run without it and against the host stack.
+6. The portable build: the run of 4 by the native program of this build and
+   by that of the wheels (make portable: zig's clang for the oldest glibc),
+   interleaved.
 
 Every output that two contenders should agree on is compared; a contender
 whose output differs or that fails is reported as such, not timed as if it
@@ -388,6 +391,59 @@ def big_run_benchmark(build, runs, host_runs, module_env):
         shutil.rmtree(scratch, ignore_errors=True)
 
 
+# --- 6. the portable build (the wheels' native program) against this one ----------
+
+def portable_build_section(build, portable, runs):
+    """The 100 MB whole run of section 4 by the native program of both builds, interleaved: the
+    system compiler's (`build`) and zig's for the oldest glibc, the wheels' (`portable`, make portable)."""
+    title = "## 6. Portable build: the 100 MB whole run, system compiler's build against the wheels' build"
+    programs = {"native program (this build)": build / "bin" / "quillon",
+                "native program (portable build)": portable / "bin" / "quillon"}
+    if not all(p.exists() for p in programs.values()):
+        return [title, "", f"Not run: build both first ({', '.join(map(str, programs.values()))})."]
+    answer = generate_answers.generate(ROOT / "bench" / "data", [BIG_ANSWER])[BIG_ANSWER]
+    configs = ROOT / "bench" / "data" / "configs_portable"
+    configs.mkdir(parents=True, exist_ok=True)
+    filters = ", ".join(generate_answers.filters_for(BIG_ANSWER))
+    (configs / "estate.cfg").write_text(f"[default]\ndescription = The whole estate's gateways\n"
+                                        f"filters = {filters}\n\n[norvane]\naction = {BIG_ACTION}\n")
+    controller, address = start_controller(["--serve-answer", str(answer)])
+    login = ["--controller_ip", address, "--username", "admin", "--password", PASSWORD, "--config_dir", str(configs)]
+    scratch = Path(tempfile.mkdtemp(prefix="quillon-bench-portable-"))
+    try:
+        series = [Series(name, [str(program), *login], runs) for name, program in programs.items()]
+        digests = {}
+
+        def out_path(s):
+            return scratch / (str(series.index(s)) + ".out")
+
+        def check(s):
+            digests.setdefault(s.name, output_digest(out_path(s)))
+            return None if len(set(digests.values())) == 1 else "output differs from the other build's"
+
+        print(f"== portable build: whole run on {BIG_ANSWER}, controller at {address}", flush=True)
+        run_interleaved(series, stdout_for=lambda s: open(out_path(s), "wb"), check=check)
+    finally:
+        controller.terminate()
+        controller.wait(timeout=10)
+        shutil.rmtree(scratch, ignore_errors=True)
+    lines = [title, "", f"The run of section 4 (one configuration file, the `{BIG_ANSWER}` answer, output to a file), "
+             "by `build/dev/bin/quillon` (the system's compiler and C++ runtime) and `build/portable/bin/quillon` "
+             "(zig's clang for glibc 2.17 with its own libc++ linked in, as in every wheel), interleaved; outputs "
+             "compared on every run. Ratios are the portable build's median over this build's (under 1: faster).", "",
+             "| build | runs | wall s | CPU s | peak RSS MB | x wall | x CPU |", "|---|---:|---:|---:|---:|---:|---:|"]
+    this = series[0]
+    for s in series:
+        if not s.ok():
+            lines.append(f"| {s.name} | {len(s.samples)} | failed: {(s.failure or 'no runs')[:100]} | | | | |")
+            continue
+        xw = ratio(s.wall(), this.wall()) if s is not this and this.ok() else None
+        xc = ratio(s.cpu(), this.cpu()) if s is not this and this.ok() else None
+        lines.append(f"| {s.name} | {len(s.samples)} | {fmt(s.wall())} | {fmt(s.cpu())} | {s.rss_mb():.1f} | "
+                     f"{fmt(xw, 2) if xw else '-'} | {fmt(xc, 2) if xc else '-'} |")
+    return lines
+
+
 # --- 5. parallel runs against a distant controller --------------------------------
 
 JOBS_FILES = 40
@@ -720,8 +776,9 @@ def main():
     parser.add_argument("--host-runs-100mb", type=int, default=3,
                         help="runs of the host stack on the 100 MB answer (about 35 s each)")
     parser.add_argument("--quick", action="store_true", help="skip the 100 MB answer and use 3 runs")
-    parser.add_argument("--only", nargs="*", choices=["answers", "run", "startup", "big-run", "jobs"],
-                        default=["answers", "run", "startup", "big-run", "jobs"])
+    parser.add_argument("--only", nargs="*", choices=["answers", "run", "startup", "big-run", "jobs", "portable"],
+                        default=["answers", "run", "startup", "big-run", "jobs", "portable"])
+    parser.add_argument("--portable", default="build/portable", help="the portable build's directory (make portable)")
     parser.add_argument("--out", default=str(ROOT / "bench" / "results.md"))
     parser.add_argument("--serve-answer", metavar="FILE", help=argparse.SUPPRESS)
     args = parser.parse_args()
@@ -767,6 +824,8 @@ def main():
     if "jobs" in args.only:
         jobs_series = jobs_benchmark(build, runs, module_env)
         sections += jobs_table(jobs_series) + [""]
+    if "portable" in args.only and not args.quick:
+        sections += portable_build_section(build, (ROOT / args.portable).resolve(), runs) + [""]
     load_end = " ".join(f"{x:.2f}" for x in os.getloadavg())
     description = [d.replace("{load_start}", load_start).replace("{load_end}", load_end) for d in description]
     report = ["# Benchmark results", "", *description,
