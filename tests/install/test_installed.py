@@ -178,3 +178,15 @@ def test_missing_libcurl_is_named(installed):
         pytest.skip("mounting is not permitted here")
     assert done.returncode == 1
     assert "libcurl.so.4" in done.stderr and "install" in done.stderr, done.stderr
+
+
+def test_too_old_libcurl_is_named(installed, tmp_path):
+    """A libcurl.so.4 without the functions the program calls: the error names the first one missing."""
+    cc = shutil.which("cc") or shutil.which("gcc")
+    if not cc:
+        pytest.skip("needs a C compiler to make a stand-in library")
+    (tmp_path / "old.c").write_text("int curl_stand_in;\n")
+    checked([cc, "-shared", "-fPIC", "-o", tmp_path / "libcurl.so.4", tmp_path / "old.c"])
+    done = run([installed.command, "--controller_ip", "127.0.0.1:1", "--password", "x"],
+               env=dict(os.environ, LD_LIBRARY_PATH=str(tmp_path)))
+    assert done.returncode == 1 and re.search(r"libcurl lacks curl_\w+", done.stderr), done.stderr
