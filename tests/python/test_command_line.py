@@ -71,25 +71,25 @@ def host_parser(prog, width):
     parser.add_argument("--config_dir", help="Configuration Directory. Defaults to \"config\" if not specified.")
     parser.add_argument("--connect-timeout", metavar="SECONDS", type=seconds, help=(
         "Give up when the connection to the controller, TLS handshake included, is not made within SECONDS "
-        "(decimals allowed). No limit if not specified."))
+        "(decimals allowed, at most 86400). No limit if not specified."))
     parser.add_argument("--max-time", metavar="SECONDS", type=seconds, help=(
-        "Give up on a request that has not been answered in full within SECONDS (decimals allowed). No limit "
-        "if not specified."))
+        "Give up on a request that has not been answered in full within SECONDS (decimals allowed, at most "
+        "86400). No limit if not specified."))
     parser.add_argument("--retry", metavar="N", type=count(0, 100), help=(
-        "Repeat a request up to N times when it failed transiently: when no connection could be made, or the "
-        "controller answered 429 or 503, and for a login also 502 or 504. A query that may have reached the "
-        "controller is never repeated, and an answer with one of those statuses is never taken as a result. No "
-        "retries if not specified."))
+        "Repeat a request up to N times (at most 100) when it failed transiently: when no connection could be "
+        "made, or the controller answered 429 or 503, and for a login also 502 or 504. A query that may have "
+        "reached the controller is never repeated, and an answer with one of those statuses is never taken as a "
+        "result. No retries if not specified."))
     parser.add_argument("--retry-delay", metavar="SECONDS", type=seconds, help=(
-        "Seconds to wait before each retry (decimals allowed), unless the controller asks for another wait, "
+        "Seconds to wait before each retry (decimals allowed, at most 86400), unless the controller asks for another wait, "
         "which is capped at 60 seconds. Defaults to 1 if not specified."))
     parser.add_argument("--cacert", metavar="FILE", type=file_name, help=(
         "Check the controller's certificate against the CA certificates in FILE (PEM) and its name against "
         "the address; on a mismatch nothing is sent. Without this option or --verify, certificates are not "
         "checked."))
     parser.add_argument("--max-filesize", metavar="BYTES", type=count(0, 2147483647), help=(
-        "Refuse an answer larger than BYTES, counted after decompression: the run ends with an error naming the "
-        "file. No limit if not specified or 0."))
+        "Refuse an answer larger than BYTES (at most 2147483647), counted after decompression: the run ends "
+        "with an error naming the file. No limit if not specified or 0."))
     parser.add_argument("--verify", action="store_true", help=(
         "Check the controller's certificate against the system's trusted CA certificates and its name "
         "against the address; on a mismatch nothing is sent."))
@@ -97,7 +97,7 @@ def host_parser(prog, width):
         "Describe every request on standard error: the file, the URL, the form fields, the HTTP status, the "
         "answer's size and the time taken. The password and CID are shown as ***."))
     parser.add_argument("-j", "--jobs", metavar="N", type=count(1, 100), help=(
-        "Run up to N configuration files, and the requests of a compound query, at once; the output stays in "
+        "Run up to N (at most 100) configuration files, and the requests of a compound query, at once; the output stays in "
         "order. Without this option, one at a time. Note: with --jobs, files after a failing one may already "
         "have run."))
     parser.add_argument("--json", action="store_true", help=(

@@ -76,29 +76,30 @@ inline constexpr std::array<OptionSpec, 16> option_table{{
     {.long_name = "--connect-timeout",
      .metavar = "SECONDS",
      .help = "Give up when the connection to the controller, TLS handshake included, is not made within SECONDS "
-             "(decimals allowed). No limit if not specified.",
+             "(decimals allowed, at most 86400). No limit if not specified.",
      .kind = OptionKind::seconds,
      .dest = "connect_timeout",
      .maximum = max_seconds},
     {.long_name = "--max-time",
      .metavar = "SECONDS",
-     .help = "Give up on a request that has not been answered in full within SECONDS (decimals allowed). No limit "
-             "if not specified.",
+     .help = "Give up on a request that has not been answered in full within SECONDS (decimals allowed, at most "
+             "86400). No limit if not specified.",
      .kind = OptionKind::seconds,
      .dest = "max_time",
      .maximum = max_seconds},
     {.long_name = "--retry",
      .metavar = "N",
-     .help = "Repeat a request up to N times when it failed transiently: when no connection could be made, or the "
-             "controller answered 429 or 503, and for a login also 502 or 504. A query that may have reached the "
-             "controller is never repeated, and an answer with one of those statuses is never taken as a result. No "
-             "retries if not specified.",
+     .help = "Repeat a request up to N times (at most 100) when it failed transiently: when no connection could be "
+             "made, or the controller answered 429 or 503, and for a login also 502 or 504. A query that may have "
+             "reached the controller is never repeated, and an answer with one of those statuses is never taken as a "
+             "result. No retries if not specified.",
      .kind = OptionKind::count,
      .dest = "retry",
      .maximum = max_retries},
     {.long_name = "--retry-delay",
      .metavar = "SECONDS",
-     .help = "Seconds to wait before each retry (decimals allowed), unless the controller asks for another wait, "
+     .help = "Seconds to wait before each retry (decimals allowed, at most 86400), unless the controller asks for "
+             "another wait, "
              "which is capped at 60 seconds. Defaults to 1 if not specified.",
      .kind = OptionKind::seconds,
      .dest = "retry_delay",
@@ -112,8 +113,8 @@ inline constexpr std::array<OptionSpec, 16> option_table{{
      .dest = "cacert"},
     {.long_name = "--max-filesize",
      .metavar = "BYTES",
-     .help = "Refuse an answer larger than BYTES, counted after decompression: the run ends with an error naming the "
-             "file. No limit if not specified or 0.",
+     .help = "Refuse an answer larger than BYTES (at most 2147483647), counted after decompression: the run ends "
+             "with an error naming the file. No limit if not specified or 0.",
      .kind = OptionKind::count,
      .dest = "max_filesize",
      .maximum = max_filesize_bytes},
@@ -131,7 +132,8 @@ inline constexpr std::array<OptionSpec, 16> option_table{{
     {.long_name = "--jobs",
      .short_name = "-j",
      .metavar = "N",
-     .help = "Run up to N configuration files, and the requests of a compound query, at once; the output stays in "
+     .help = "Run up to N (at most 100) configuration files, and the requests of a compound query, at once; the output "
+             "stays in "
              "order. Without this option, one at a time. Note: with --jobs, files after a failing one may already "
              "have run.",
      .kind = OptionKind::count,
@@ -198,6 +200,30 @@ constexpr bool table_is_sound() {
   return option_table[0].kind == OptionKind::help;
 }
 static_assert(table_is_sound());
+
+// The help text says "at most <maximum>", so that --help, the man page and
+// the README state the limits the parser applies.
+constexpr bool states_maximum(std::string_view help, int maximum) {
+  char digits[12]{};  // reversed
+  std::size_t count = 0;
+  for (int value = maximum; value > 0 || count == 0; value /= 10) digits[count++] = static_cast<char>('0' + value % 10);
+  constexpr std::string_view at_most = "at most ";
+  for (std::size_t pos = help.find(at_most); pos != std::string_view::npos; pos = help.find(at_most, pos + 1)) {
+    std::size_t i = pos + at_most.size(), left = count;
+    while (left > 0 && i < help.size() && help[i] == digits[left - 1]) ++i, --left;
+    if (left == 0 && (i == help.size() || help[i] < '0' || help[i] > '9')) return true;
+  }
+  return false;
+}
+
+constexpr bool limits_are_stated() {
+  for (const OptionSpec& option : option_table)
+    if ((option.kind == OptionKind::seconds || option.kind == OptionKind::count) &&
+        !states_maximum(option.help, option.maximum))
+      return false;
+  return true;
+}
+static_assert(limits_are_stated(), "the help text of an option with a number says \"at most <maximum>\"");
 
 }  // namespace detail
 
