@@ -1,13 +1,14 @@
 #include "native_front_end.hpp"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
+#include <cstring>
 
 #include "base/errors.hpp"
 #include "text/unicode.hpp"
@@ -15,65 +16,8 @@
 namespace quillon {
 namespace {
 
-volatile std::sig_atomic_t interrupt_flag = 0;
-// Set when Ctrl-C came while standard output was waiting for its reader.
-bool stdout_blocked = false;
-
-void on_interrupt(int) { interrupt_flag = 1; }
-
-// Writes all of `text` to `fd`. A closed pipe ends the process quietly
-// through SIGPIPE's default action, as with any Unix tool. Ctrl-C stops a
-// write that waits for a slow reader.
-void write_all(int fd, std::string_view text) {
-  while (!text.empty()) {
-    ssize_t n = ::write(fd, text.data(), text.size());
-    if (n < 0) {
-      if (errno == EINTR) {
-        if (interrupt_flag && fd == 1) {
-          stdout_blocked = true;
-          throw Error(ErrorKind::interrupted, "interrupted");
-        }
-        continue;
-      }
-      throw OsError(errno, fd == 1 ? "<stdout>" : "<stderr>");
-    }
-    text.remove_prefix(static_cast<std::size_t>(n));
-  }
-}
-
-// One line from `fd` without its line end; Ctrl-C and end of input end the run.
-std::string read_line(int fd) {
-  std::string line;
-  char c;
-  for (;;) {
-    ssize_t n = ::read(fd, &c, 1);
-    if (n < 0 && errno == EINTR) {
-      if (interrupt_flag) throw Error(ErrorKind::interrupted, "interrupted");
-      continue;
-    }
-    if (n < 0) throw OsError(errno, "<stdin>");
-    if (n == 0) {
-      if (line.empty()) throw Error(ErrorKind::value, "end of input while reading a line");
-      return line;
-    }
-    if (c == '\n') return line;
-    line += c;
-  }
-}
-
-}  // namespace
-
-bool interrupted() { return interrupt_flag != 0; }
-
-void install_interrupt_handler() {
-  struct sigaction current {};
-  if (::sigaction(SIGINT, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) return;
-  struct sigaction action {};
-  action.sa_handler = on_interrupt;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = 0;  // no SA_RESTART: a blocked read returns so the run can stop
-  ::sigaction(SIGINT, &action, nullptr);
-}
+// Whether SIGPIPE had its default action when the program started.
+bool sigpipe_ends_the_program = false;
 
 // A standard descriptor closed by the caller (`>&-`) is held open on
 // /dev/null the wrong way round, so that no file or socket the program opens
@@ -89,7 +33,37 @@ void occupy_closed_standard_descriptors() {
   }
 }
 
-NativeFrontEnd::NativeFrontEnd(int argc, char** argv) : argc_(argc), argv_(argv), to_terminal_(::isatty(1) == 1) {
+}  // namespace
+
+// Writes all of `text` to `fd`. A closed pipe on standard output ends the
+// process quietly (keep_sigpipe_for_standard_output). A stop signal ends a
+// write that waits for a reader (the poke makes it return EINTR).
+void NativeFrontEnd::write_all(int fd, std::string_view text) {
+  while (!text.empty()) {
+    ssize_t n = ::write(fd, text.data(), text.size());
+    if (n < 0 && errno != EINTR) {
+      if (errno == EPIPE && fd == 1 && sigpipe_ends_the_program) StopSignals::end_by(SIGPIPE);
+      throw OsError(errno, fd == 1 ? "<stdout>" : "<stderr>");
+    }
+    if (n > 0) text.remove_prefix(static_cast<std::size_t>(n));
+    // Cut short (EINTR, or part written to a slow reader) by the poke.
+    if (!text.empty() && stop_.received() != 0) {
+      if (fd == 1) stdout_blocked_ = true;
+      throw Error(ErrorKind::interrupted, "interrupted");
+    }
+  }
+}
+
+void keep_sigpipe_for_standard_output() {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  struct sigaction before {};
+  if (::sigaction(SIGPIPE, &ignore, &before) == 0) sigpipe_ends_the_program = before.sa_handler == SIG_DFL;
+}
+
+NativeFrontEnd::NativeFrontEnd(int argc, char** argv, StopSignals& stop)
+    : argc_(argc), argv_(argv), stop_(stop), to_terminal_(::isatty(1) == 1) {
   occupy_closed_standard_descriptors();
   for (int i = 1; i < argc; ++i) arguments_.push_back(unicode::escape_invalid_utf8(argv[i]));
 }
@@ -127,8 +101,29 @@ void NativeFrontEnd::report_error(std::string_view message) {
   line.append(message);
   line += '\n';
   try {
-    write_all(2, line);
+    write_all(2, escaped_line(line));
   } catch (const Error&) {
+  }
+}
+
+std::string NativeFrontEnd::read_line(int fd) {
+  std::string line;
+  char c;
+  for (;;) {
+    // Waits in slices: the stop signals reach no system call of this thread.
+    pollfd ready{fd, POLLIN, 0};
+    const int waiting = ::poll(&ready, 1, 100);
+    check_interrupt();
+    if (waiting == 0 || (waiting < 0 && errno == EINTR)) continue;
+    ssize_t n = ::read(fd, &c, 1);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n < 0) throw OsError(errno, "<stdin>");
+    if (n == 0) {
+      if (line.empty()) throw Error(ErrorKind::value, "end of input while reading a line");
+      return line;
+    }
+    if (c == '\n') return line;
+    line += c;
   }
 }
 
@@ -154,71 +149,68 @@ std::string NativeFrontEnd::ask_password(std::string_view prompt) {
   }
   termios quiet = saved;
   quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+  // Put back even when the process must be ended without this thread.
+  stop_.save_terminal(tty, saved);
   ::tcsetattr(tty, TCSAFLUSH, &quiet);
+  auto restore = [&] {
+    ::tcsetattr(tty, TCSAFLUSH, &saved);
+    stop_.forget_terminal();
+    write_all(tty, "\n");
+    ::close(tty);
+  };
   std::string password;
   try {
     write_all(tty, prompt);
     password = read_line(tty);
   } catch (...) {
-    ::tcsetattr(tty, TCSAFLUSH, &saved);
-    write_all(tty, "\n");
-    ::close(tty);
+    restore();
     throw;
   }
-  ::tcsetattr(tty, TCSAFLUSH, &saved);
-  write_all(tty, "\n");
-  ::close(tty);
+  restore();
   return password;
 }
 
 // The process list shows the argument vector in place: the password's bytes
-// are overwritten there (as "--password=xxx" or as the argument after
-// "--password"), the copy taken at start keeps them.
-void NativeFrontEnd::hide_argument(std::string_view value) {
-  if (value.empty()) return;
-  for (int i = 1; i < argc_; ++i) {
-    std::string_view arg = argv_[i];
-    std::size_t start = std::string::npos;
-    if (arg == value)
-      start = 0;
-    else if (arg.starts_with("--") && arg.ends_with(value) && arg.size() > value.size() &&
-             arg[arg.size() - value.size() - 1] == '=')
-      start = arg.size() - value.size();
-    if (start != std::string::npos) std::fill(argv_[i] + start, argv_[i] + arg.size(), 'x');
-  }
+// are overwritten there, the copy taken at start keeps them.
+void NativeFrontEnd::hide_argument(std::size_t index, std::size_t offset) {
+  if (index + 1 >= static_cast<std::size_t>(argc_)) return;
+  char* argument = argv_[index + 1];
+  const std::size_t size = std::strlen(argument);
+  if (offset < size) std::fill(argument + offset, argument + size, 'x');
 }
 
 void NativeFrontEnd::note(std::string_view line) {
   // One write per line, so lines from worker threads never interleave.
   try {
-    write_all(2, line);
+    write_all(2, escaped_line(line));
   } catch (const Error&) {
     // A trace that cannot be written does not end the run.
   }
 }
 
-int report_interrupt(NativeFrontEnd& front_end) {
+void NativeFrontEnd::end_by_stop_signal() {
+  const int signal = stop_.received() != 0 ? stop_.received() : SIGINT;
   // What was printed goes out, unless its reader had stopped reading.
   try {
-    if (!stdout_blocked) front_end.flush();
+    if (!stdout_blocked_) flush();
   } catch (const Error&) {
   }
-  front_end.discard();
+  out_.clear();
   // The terminal has echoed "^C" where the cursor was, perhaps on a prompt's line.
-  const char* line = ::isatty(2) == 1 ? "\nquillon: error: interrupted\n" : "quillon: error: interrupted\n";
+  std::string line = ::isatty(2) == 1 ? "\nquillon: error: " : "quillon: error: ";
+  line += signal == SIGTERM ? "stopped by SIGTERM" : signal == SIGHUP ? "stopped by SIGHUP" : "interrupted";
+  line += '\n';
   try {
     write_all(2, line);
   } catch (const Error&) {
   }
-  ::signal(SIGINT, SIG_DFL);
-  ::raise(SIGINT);
-  ::_exit(130);  // SIGINT is blocked or ignored: end with the shell's status for it
+  StopSignals::end_by(signal);
 }
 
 void NativeFrontEnd::exit(int status) { throw ExitRequest{status}; }
 
 void NativeFrontEnd::check_interrupt() {
-  if (interrupt_flag) throw Error(ErrorKind::interrupted, "interrupted");
+  if (stop_.received() != 0) throw Error(ErrorKind::interrupted, "interrupted");
 }
 
 }  // namespace quillon

@@ -3,6 +3,7 @@
 #include <nanobind/nanobind.h>
 #include <nanobind/stl/string.h>
 
+#include "base/paths.hpp"
 #include "cli/default_config_dir.hpp"
 #include "cli/run_driver.hpp"
 #include "client/controller_session.hpp"
@@ -40,8 +41,7 @@ nb::object result_stream() {
 std::string program_name() {
   nb::list argv = nb::list(nb::module_::import_("sys").attr("argv"));
   std::string arg0 = argv.size() > 0 ? quillon::host::wtf8(argv[0]) : std::string();
-  std::size_t slash = arg0.rfind('/');
-  return slash == std::string::npos ? arg0 : arg0.substr(slash + 1);
+  return std::string(quillon::base_name(arg0));
 }
 
 // Runs one call of the controller session as the module's functions do: a

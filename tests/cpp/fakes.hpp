@@ -15,6 +15,7 @@
 #include "base/errors.hpp"
 #include "cli/front_end.hpp"
 #include "client/https_transport.hpp"
+#include "client/run_settings.hpp"
 
 namespace quillon::fakes {
 
@@ -53,7 +54,11 @@ class ScriptedTransport : public Transport {
   std::vector<PostedForm> posted;
   int logins = 0;
 
-  Response post(const std::string& url, const std::string& form_body, const std::function<void()>&,
+  // Called with each form before it is answered, and the request's interrupt
+  // check: a test can hold a request open until the run stops it.
+  std::function<void(const PostedForm&, const std::function<void()>&)> before_answer;
+
+  Response post(const std::string& url, const std::string& form_body, const std::function<void()>& check_interrupt,
                 RequestObserver*) override {
     PostedForm form{url, {}};
     std::string_view body = form_body;
@@ -66,6 +71,7 @@ class ScriptedTransport : public Transport {
       body = amp == std::string_view::npos ? std::string_view() : body.substr(amp + 1);
     }
     posted.push_back(form);
+    if (before_answer) before_answer(form, check_interrupt);
     if (form.field("action") == "login" && !answer_logins_too)
       return {R"({"CID": "cid-)" + std::to_string(++logins) + "\"}", 200, url};
     return {answer(form), 200, url};
@@ -80,7 +86,9 @@ class RecordingFrontEnd : public FrontEnd {
   std::vector<std::string> args;
   std::string out;  // descriptions, results and the program's own lines, in order
   std::string usage;
-  std::string notes;  // what went to standard error
+  std::string notes;                                        // what went to standard error
+  std::vector<std::pair<std::size_t, std::size_t>> hidden;  // hide_argument's (index, offset)
+  std::vector<std::size_t> flushed_at;                      // the size of `out` at each flush
 
   std::vector<std::string> arguments() override { return args; }
   void print(std::string_view text) override { out += text; }
@@ -92,6 +100,8 @@ class RecordingFrontEnd : public FrontEnd {
   std::string ask_password(std::string_view) override { throw Error(ErrorKind::value, "no prompt expected"); }
   [[noreturn]] void exit(int status) override { throw ExitRequest{status}; }
   void check_interrupt() override {}
+  void hide_argument(std::size_t index, std::size_t offset) override { hidden.emplace_back(index, offset); }
+  void flush() override { flushed_at.push_back(out.size()); }
 };
 
 // A fresh directory of files for one test, removed afterwards.
@@ -115,5 +125,9 @@ class ScratchDir {
  private:
   std::filesystem::path path_;
 };
+
+inline RunSettings settings_for(const ScratchDir& dir) {
+  return RunSettings::for_controller("10.0.0.5", "admin", "pw&=", dir.path());
+}
 
 }  // namespace quillon::fakes

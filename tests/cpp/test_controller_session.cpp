@@ -1,29 +1,18 @@
-// The controller session and the run driver against a scripted controller:
-// what is posted in which order, refused logins, compound queries and their
-// limits, and what a failing file leaves printed. These run in the sanitizer
-// build too.
+// The controller session against a scripted controller: what is posted in
+// which order, refused logins, compound queries and their limits. These run
+// in the sanitizer build too.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <filesystem>
-
-#include "cli/file_report.hpp"
-#include "cli/parallel_walk.hpp"
-#include "cli/run_driver.hpp"
 #include "client/controller_session.hpp"
 #include "fakes.hpp"
 #include "print/printer.hpp"
 
 using namespace quillon;
-using fakes::RecordingFrontEnd;
 using fakes::ScratchDir;
 using fakes::ScriptedTransport;
+using fakes::settings_for;
 
 namespace {
-
-RunSettings settings_for(const ScratchDir& dir) {
-  return RunSettings::for_controller("10.0.0.5", "admin", "pw&=", dir.path());
-}
 
 std::vector<std::string> actions(const ScriptedTransport& t) {
   std::vector<std::string> out;
@@ -161,139 +150,6 @@ TEST(ControllerSession, NestingWithoutACycleStopsAtTheLimit) {
     EXPECT_NE(std::string(e.what()).find("nest more than 100"), std::string::npos) << e.what();
   }
   EXPECT_EQ(transport.logins, static_cast<int>(max_compound_depth) + 1);
-}
-
-TEST(RunDriver, AFailingFileLeavesEverythingBeforeItPrinted) {
-  ScratchDir dir;
-  dir.write("one.cfg", "[default]\ndescription = first\nfilters = results, missing\n[norvane]\naction = one\n");
-  dir.write("two.cfg", "[default]\ndescription = second\nfilters = results, missing\n[norvane]\naction = two\n");
-  dir.write("notes.txt", "not a configuration file");
-  std::vector<std::string> names = list_directory(dir.path());
-  names.erase(std::remove(names.begin(), names.end(), "notes.txt"), names.end());
-  ASSERT_EQ(names.size(), 2u);
-  // The file listed second fails, whichever the file system lists first.
-  const bool two_first = names[0] == "two.cfg";
-  RunSettings settings = settings_for(dir);
-  ScriptedTransport transport;
-  transport.answer = [&](const fakes::PostedForm& form) -> std::string {
-    bool fails = (form.field("action") == "one") == two_first;
-    return fails ? R"({"results": [{"other": 1}]})" : R"({"results": [{"missing": 1}, {"missing": 2}]})";
-  };
-  RecordingFrontEnd front_end;
-  try {
-    walk_config_dir(front_end, transport, settings);
-    FAIL();
-  } catch (const Error& e) {
-    EXPECT_EQ(e.kind(), ErrorKind::key);
-    EXPECT_EQ(describe_for_operator(e), std::string(two_first ? "one" : "two") +
-                                            ".cfg: filters \"results, missing\": step \"missing\": KeyError: no key "
-                                            "'missing' in a result");
-  }
-  std::string first = two_first ? "second" : "first", second = two_first ? "first" : "second";
-  EXPECT_EQ(front_end.out, first + "\n[1, 2]\n\n\n" + second + "\n");
-}
-
-TEST(RunDriver, ARefusedLoginPrintsLoginFailedAndEndsWithOne) {
-  ScratchDir dir;
-  dir.write("one.cfg", "[default]\ndescription = first\n[norvane]\naction = one\n");
-  for (bool refuse_first : {true, false}) {
-    ScriptedTransport transport;
-    transport.answer_logins_too = true;
-    int logins = 0;
-    transport.answer = [&](const fakes::PostedForm&) -> std::string {
-      ++logins;
-      return refuse_first || logins > 1 ? "{}" : R"({"CID": "c"})";
-    };
-    RecordingFrontEnd front_end;
-    front_end.args = {"--controller_ip", "h", "--password", "p", "--config_dir", dir.path()};
-    try {
-      run_main(front_end, transport, "quillon", "/nonexistent/quillon");
-      FAIL();
-    } catch (const ExitRequest& request) {
-      EXPECT_EQ(request.status, 1);
-    }
-    // Refused at the first login, or at the file's own login after its description.
-    EXPECT_EQ(front_end.out, refuse_first ? "Login failed\n" : "first\nLogin failed\n");
-  }
-}
-
-}  // namespace
-
-namespace {
-
-// A directory of simple and compound queries, one of which may fail.
-struct ParallelCase {
-  ScratchDir dir;
-  // `unreadable`: that file is a directory, which fails before its query runs.
-  explicit ParallelCase(int files, int failing = -1, int unreadable = -1) {
-    dir.write("names.list", "[default]\nfilters = results, name\n[norvane]\naction = names\n");
-    if (unreadable >= 0) std::filesystem::create_directory(dir.path() + "/f" + std::to_string(unreadable) + ".cfg");
-    for (int i = 0; i < files; ++i) {
-      std::string n = std::to_string(i);
-      std::string filters = i == failing ? "results, missing" : "results";
-      std::string compound = i % 3 == 0 ? "item = output(names.list)\n" : "";
-      if (i == unreadable) continue;
-      dir.write("f" + n + ".cfg", "[default]\ndescription = file " + n + "\nfilters = " + filters +
-                                      "\n[norvane]\naction = q" + n + "\n" + compound);
-    }
-  }
-  static std::string answer(const fakes::PostedForm& form) {
-    if (form.field("action") == "names") return R"({"results": [{"name": "x"}, {"name": "y"}, {"name": "z"}]})";
-    return R"({"results": [{"a": ")" + form.field("action") + form.field("item") + R"("}]})";
-  }
-  // The output and the error line of a run, one at a time or with `jobs` workers.
-  std::pair<std::string, std::string> run(unsigned jobs) const {
-    RunSettings settings = settings_for(dir);
-    settings.jobs = jobs;
-    RecordingFrontEnd front_end;
-    std::string error;
-    try {
-      if (jobs == 0) {
-        ScriptedTransport transport;
-        transport.answer = answer;
-        walk_config_dir(front_end, transport, settings);
-      } else {
-        walk_config_dir_in_parallel(front_end, settings, [] {
-          auto transport = std::make_unique<ScriptedTransport>();
-          transport->answer = answer;
-          return transport;
-        });
-      }
-    } catch (const Error& e) {
-      error = describe_for_operator(e);
-    }
-    return {front_end.out, error};
-  }
-};
-
-TEST(ParallelWalk, PrintsExactlyWhatTheSequentialWalkPrints) {
-  ParallelCase files(12);
-  auto sequential = files.run(0);
-  EXPECT_NE(sequential.first.find("'a': 'q0y'"), std::string::npos);
-  for (unsigned jobs : {1u, 3u, 8u}) EXPECT_EQ(files.run(jobs), sequential) << jobs;
-}
-
-// The same output and the same error line, naming the same file, whether the
-// failure is a file's own query, a compound query's elements (run on other
-// workers) or a file that cannot be read.
-TEST(ParallelWalk, EndsAtTheFirstFailingFileInDirectoryOrder) {
-  struct Case {
-    int failing, unreadable;
-    std::string error;
-  };
-  const std::string missing =
-      ": filters \"results, missing\": step \"missing\": KeyError: no key 'missing' in a result";
-  const std::vector<Case> cases = {
-      {5, -1, "f5.cfg" + missing},
-      {6, -1, "f6.cfg" + missing},
-      {-1, 4, "f4.cfg: IsADirectoryError: [Errno 21] Is a directory: '"},
-  };
-  for (const Case& c : cases) {
-    ParallelCase files(10, c.failing, c.unreadable);
-    auto sequential = files.run(0);
-    EXPECT_EQ(sequential.second.substr(0, c.error.size()), c.error);
-    for (unsigned jobs : {2u, 8u}) EXPECT_EQ(files.run(jobs), sequential) << jobs;
-  }
 }
 
 }  // namespace

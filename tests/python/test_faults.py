@@ -1,5 +1,7 @@
 """Faults of the controller and of the output: clear errors naming the
 controller, earlier output kept, Ctrl-C honoured, the password never shown."""
+import fcntl
+import json
 import os
 import signal
 import socket
@@ -7,6 +9,7 @@ import subprocess
 import sys
 import threading
 import time
+from pathlib import Path
 
 import pytest
 
@@ -238,11 +241,12 @@ def test_password_never_appears_on_any_failure_path(sim, tmp_path, front_end, jo
         assert SECRET.encode() not in done.stdout + done.stderr, name
 
 
+@pytest.mark.parametrize("jobs", JOBS)
 @pytest.mark.parametrize("front_end", FRONT_ENDS)
-def test_ctrl_c_stops_a_wait_for_a_configuration_file_that_never_comes(sim, tmp_path, front_end):
-    # A FIFO whose writer never writes: opening it blocks until Ctrl-C.
+def test_ctrl_c_stops_a_wait_for_a_configuration_file_that_never_comes(sim, tmp_path, front_end, jobs):
+    # A FIFO whose writer never writes: opening it blocks until Ctrl-C, on a worker with --jobs.
     os.mkfifo(tmp_path / "a.cfg")
-    process = start(front_end, secret_args(sim, tmp_path))
+    process = start(front_end, secret_args(sim, tmp_path) + jobs)
     wait_for_request(sim, "login")
     time.sleep(0.5)
     stdout, stderr = interrupt(process, within=2)
@@ -322,3 +326,154 @@ def test_errors_say_where(sim, tmp_path, front_end, case):
         assert at, stderr
         if note is not None:  # the note follows the exception's own lines
             assert note.format(url=url) in lines[at[-1] + 1:], stderr
+
+
+def wait_until(condition, timeout=30):
+    deadline = time.monotonic() + timeout
+    while not condition() and time.monotonic() < deadline:
+        time.sleep(0.01)
+    return condition()
+
+
+def blocked_writing(pid):
+    """Whether the process's main thread waits in write() (syscall 1 on x86-64;
+    any syscall elsewhere, where the number differs)."""
+    try:
+        call = Path("/proc/%d/syscall" % pid).read_text().split()[0]
+    except (OSError, IndexError):
+        return True  # cannot be seen: go on
+    return call == "1" or (call not in ("running", "-1") and os.uname().machine != "x86_64")
+
+
+def test_native_ctrl_c_into_a_pipe_nobody_reads_ends_by_sigint_every_time(sim, tmp_path):
+    write_files(tmp_path, {"a.cfg": GATEWAYS})
+    tries = 20
+    body = json.dumps({"return": True, "results": [{"gw_name": "gw-%06d" % i} for i in range(30000)]}).encode()
+    sim.script(body, action="list_gateways", count=tries)
+    took = []
+    for _ in range(tries):
+        process = start("native", secret_args(sim, tmp_path))
+        assert process.stdout.read(10)  # printing has begun; nobody reads on
+        wait_until(lambda: blocked_writing(process.pid))
+        sent = time.monotonic()
+        process.send_signal(signal.SIGINT)
+        try:
+            process.wait(timeout=10)
+        finally:
+            took.append(time.monotonic() - sent)
+            process.kill()
+            _, stderr = process.communicate(timeout=10)
+        assert process.returncode == -signal.SIGINT, stderr
+    assert max(took) < 1, took
+
+
+SLOW = GATEWAYS.replace("list_gateways", "slow")
+
+
+@pytest.mark.parametrize("front_end", FRONT_ENDS)
+@pytest.mark.parametrize("stop, form", [(signal.SIGTERM, []), (signal.SIGHUP, ["--json"])])
+def test_a_stop_signal_keeps_the_files_completed_before_it(sim, tmp_path, front_end, stop, form):
+    # Two files into a file, as from cron or systemd; the one listed second never gets its answer.
+    config = tmp_path / "config"
+    write_files(config, {"a.cfg": GATEWAYS, "b.cfg": GATEWAYS})
+    write_files(config, {os.listdir(config)[1]: SLOW})
+    sim.script(mode="hang", action="slow")
+    env = dict(os.environ, PYTHONPATH=str(BUILD / "python"))
+    env.pop("PYTHONUNBUFFERED", None)  # the host's own buffering, as a scheduler runs it
+    with open(tmp_path / "out.txt", "wb") as out:
+        process = subprocess.Popen(command(front_end) + secret_args(sim, config) + form, stdin=subprocess.DEVNULL,
+                                   stdout=out, stderr=subprocess.PIPE, env=env)
+        wait_for_request(sim, "slow")
+        process.send_signal(stop)
+        _, stderr = process.communicate(timeout=10)
+    assert process.returncode == -stop, stderr
+    written = (tmp_path / "out.txt").read_bytes()
+    if form:
+        first = json.loads(written.splitlines()[0])
+        assert first["file"] == os.listdir(config)[0] and first["result"][0] == "gw-east-1", written
+    else:
+        # The first file whole; the second one's description only where the run could write it out.
+        assert written.startswith(b"gateways\n['gw-east-1',") and written.endswith((b"]\n\n\n", b"]\n\n\ngateways\n"))
+
+
+@pytest.mark.parametrize("stop", [signal.SIGTERM, signal.SIGHUP])
+def test_native_stop_signal_at_the_password_prompt_restores_echo(sim, tmp_path, stop):
+    import pty
+    import termios
+    leader, follower = pty.openpty()
+
+    def on_the_terminal():
+        os.setsid()
+        fcntl.ioctl(follower, termios.TIOCSCTTY, 0)
+    try:
+        process = subprocess.Popen(command("native") + ["--controller_ip", sim.address, "--config_dir", str(tmp_path)],
+                                   stdin=follower, stdout=follower, stderr=subprocess.PIPE, preexec_fn=on_the_terminal)
+        echoing = lambda: termios.tcgetattr(follower)[3] & termios.ECHO
+        assert wait_until(lambda: not echoing())  # at the prompt
+        process.send_signal(stop)
+        _, stderr = process.communicate(timeout=10)
+        assert process.returncode == -stop, stderr
+        assert echoing()
+    finally:
+        os.close(follower)
+        os.close(leader)
+
+
+@pytest.mark.skipif(not Path("/proc/sys/kernel/core_pattern").read_text().startswith("core"),
+                    reason="core files go to a handler, not the working directory")
+def test_native_leaves_no_core_file_holding_the_password(sim, tmp_path):
+    import resource
+    write_files(tmp_path, {"a.cfg": GATEWAYS})
+    sim.script(mode="hang", action="list_gateways")
+
+    def unlimited_cores():
+        resource.setrlimit(resource.RLIMIT_CORE, (resource.RLIM_INFINITY, resource.RLIM_INFINITY))
+    process = start("native", secret_args(sim, tmp_path), cwd=tmp_path, preexec_fn=unlimited_cores)
+    wait_for_request(sim, "list_gateways")
+    process.send_signal(signal.SIGSEGV)
+    process.communicate(timeout=10)
+    assert process.returncode == -signal.SIGSEGV
+    for core in tmp_path.glob("core*"):
+        assert SECRET.encode() not in core.read_bytes(), core
+
+
+def test_native_hides_every_password_value_from_the_process_list(sim, tmp_path):
+    write_files(tmp_path, {"a.cfg": GATEWAYS})
+    sim.users["admin"] = SECRET
+    sim.script(mode="hang", action="list_gateways")  # keeps the process alive
+    given = ["--pass", "first-" + SECRET, "--password=second-" + SECRET, "--passw", SECRET]
+    process = start("native", ["--controller_ip", sim.address, *given, "--config_dir", str(tmp_path)])
+    try:
+        wait_for_request(sim, "list_gateways")
+        cmdline = Path("/proc/%d/cmdline" % process.pid).read_bytes()
+        assert process.poll() is None and SECRET.encode() not in cmdline, cmdline
+        assert b"\0--pass\0" in cmdline and b"\0--password=xxx" in cmdline
+    finally:
+        process.kill()
+        process.communicate(timeout=10)
+
+
+@pytest.mark.parametrize("jobs", JOBS)
+@pytest.mark.parametrize("front_end", FRONT_ENDS)
+def test_a_trace_that_cannot_be_written_never_ends_the_run(sim, tmp_path, front_end, jobs):
+    write_files(tmp_path, {"a.cfg": GATEWAYS})
+    expected = subprocess.run(command(front_end) + secret_args(sim, tmp_path), capture_output=True, timeout=60,
+                              env=dict(os.environ, PYTHONPATH=str(BUILD / "python")))
+    reader, writer = os.pipe()
+    os.close(reader)  # standard error: a pipe nobody will ever read
+    with os.fdopen(writer, "wb") as stderr:
+        done = subprocess.run(command(front_end) + secret_args(sim, tmp_path) + ["-v"] + jobs, stdout=subprocess.PIPE,
+                              stderr=stderr, timeout=60, env=dict(os.environ, PYTHONPATH=str(BUILD / "python")))
+    assert (done.returncode, done.stdout) == (0, expected.stdout)
+
+
+@pytest.mark.parametrize("front_end", FRONT_ENDS)
+@pytest.mark.parametrize("case", ["error", "trace"])
+def test_control_characters_in_a_file_name_never_reach_standard_error(sim, tmp_path, front_end, case):
+    name = "evil\x1b]0;owned\x07\x1b[31m\n.cfg"
+    write_files(tmp_path, {name: "no header\n" if case == "error" else GATEWAYS})
+    done = subprocess.run(command(front_end) + secret_args(sim, tmp_path) + (["-v"] if case == "trace" else []),
+                          capture_output=True, timeout=60, env=dict(os.environ, PYTHONPATH=str(BUILD / "python")))
+    assert done.returncode == (1 if case == "error" else 0), done.stderr
+    assert b"\x1b" not in done.stderr and b"\x07" not in done.stderr, done.stderr
+    assert b"evil\\x1b]0;owned\\x07\\x1b[31m\\n.cfg" in done.stderr, done.stderr

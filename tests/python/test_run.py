@@ -159,6 +159,17 @@ def test_a_failing_file_in_the_middle_ends_the_run_in_the_same_place_with_jobs(s
         assert (got.returncode, got.stdout, got.stderr) == (1, expected.stdout, one_at_a_time.stderr), jobs
 
 
+@pytest.mark.parametrize("jobs", [[], ["-j1"]])
+@pytest.mark.parametrize("front_end", FRONT_ENDS)
+def test_no_element_request_follows_a_failing_element(sim, tmp_path, front_end, jobs):
+    write_files(tmp_path, {"compound.cfg": EDGE_FILES["compound.cfg"], "names.list": EDGE_FILES["names.list"]})
+    sim.script(b"<html>500 Internal Server Error</html>", status=500, content_type="text/html",
+               action="show_gateway", count=10)
+    got = run(front_end, login_args(sim, config_dir=tmp_path) + jobs)
+    assert got.returncode == 1 and b"not JSON" in got.stderr, got.stderr
+    assert sim.actions().count("show_gateway") == 1
+
+
 @pytest.mark.parametrize("front_end", FRONT_ENDS)
 @pytest.mark.parametrize("kind", ["FileNotFoundError", "NotADirectoryError"])
 def test_a_config_dir_that_cannot_be_listed(sim, tmp_path, front_end, kind):

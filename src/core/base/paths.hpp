@@ -10,4 +10,8 @@ namespace quillon {
 // and `name` with one "/" between them unless `dir` is empty or ends in "/".
 std::string join_path(std::string_view dir, std::string_view name);
 
+// The last component of `path` (os.path.basename): what follows its last
+// "/", the whole path when it has none.
+std::string_view base_name(std::string_view path);
+
 }  // namespace quillon

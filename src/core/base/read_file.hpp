@@ -7,9 +7,10 @@
 
 namespace quillon {
 
-// The bytes of the file at `path`; OsError on failure. A signal that stops
-// the wait for a slow file (a FIFO whose writer is silent) calls
-// `check_interrupt`, whose exception ends the read (Ctrl-C).
+// The bytes of the file at `path`; OsError on failure. While it waits for a
+// file that is not regular (a FIFO whose writer is silent or not there yet)
+// it calls `check_interrupt` about every 100 ms; what that throws ends the
+// read (Ctrl-C, a stopped run).
 std::string read_file(const std::string& path, const std::function<void()>& check_interrupt = {});
 
 }  // namespace quillon

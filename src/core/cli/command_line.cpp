@@ -293,6 +293,7 @@ class Parser {
       const bool needs_value = command_line::takes_value(option_table[static_cast<std::size_t>(action)].kind);
       if (value) {
         if (needs_value) {
+          note_secret(action, {index, args_[index].size() - value->size()});
           steps.emplace_back(action, std::move(value));
           break;
         }
@@ -317,12 +318,17 @@ class Parser {
       }
       if (index + 1 >= pattern_.size() || pattern_[index + 1] != 'A')
         throw argument_error(action, "expected one argument");
+      note_secret(action, {index + 1, 0});
       steps.emplace_back(action, args_[index + 1]);
       stop = index + 2;
       break;
     }
     for (const auto& [step_action, step_value] : steps) take(step_action, step_value);
     return stop;
+  }
+
+  void note_secret(int action, ArgumentPart where) {
+    if (option_table[static_cast<std::size_t>(action)].dest == "password") result_.password_values.push_back(where);
   }
 
   void take(int action, const std::optional<std::string>& value) {

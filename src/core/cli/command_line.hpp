@@ -15,6 +15,14 @@ namespace quillon {
 // numbers are within the limits of option_table.
 // A number option given as "--option=--" counts as absent (argparse leaves
 // such a value empty, as it does for the text options).
+// Where an argument's value starts: the whole argument after an option, or
+// the part after "=" ("--pass=secret").
+struct ArgumentPart {
+  std::size_t index;   // into the arguments after the program name
+  std::size_t offset;  // in bytes; what comes before it is ASCII
+  bool operator==(const ArgumentPart&) const = default;
+};
+
 struct CommandLineOptions {
   std::optional<std::string> controller_ip{}, username{}, password{}, config_dir{};
   std::optional<double> connect_timeout{}, max_time{};  // seconds
@@ -24,6 +32,9 @@ struct CommandLineOptions {
   bool verify = false, verbose = false;
   std::optional<int> jobs{};
   bool json = false;
+  // Every value given to --password, however it was spelt: all of them are
+  // kept out of the process list, not only the one that counts.
+  std::vector<ArgumentPart> password_values{};
 };
 
 struct CommandLineOutcome {

@@ -149,6 +149,7 @@ void FileReport::result(std::string_view file, const json::Value& value) {
     front_end_.print("\n\n");
   }
   description_.reset();
+  front_end_.flush();
 }
 
 void FileReport::failure(std::string_view file, const std::exception_ptr& failure) {
@@ -156,6 +157,7 @@ void FileReport::failure(std::string_view file, const std::exception_ptr& failur
   auto [kind, message] = describe_failure(failure);
   write_json_error_line(file, description_text(), kind, message, [this](std::string_view chunk) { write(chunk); });
   description_.reset();
+  front_end_.flush();
 }
 
 }  // namespace quillon

@@ -21,10 +21,10 @@ class FileReport {
   // A file's description (with its line end), once it is read; printed now
   // in the printed form, kept for the line with --json.
   void description(const std::optional<std::string>& text);
-  // The file's narrowed result; ends its report.
+  // The file's narrowed result; ends its report, which is written out.
   void result(std::string_view file, const json::Value& value);
   // The failure that ends the run at this file, before it travels on: with
-  // --json, the file's error line.
+  // --json, the file's error line, written out.
   void failure(std::string_view file, const std::exception_ptr& failure);
 
  private:

@@ -1,36 +1,20 @@
 #include "cli/run_driver.hpp"
 
-#include <dirent.h>
-
-#include <cerrno>
 #include <cstdlib>
 #include <memory>
 
 #include "base/errors.hpp"
+#include "base/paths.hpp"
 #include "cli/command_line.hpp"
 #include "cli/default_config_dir.hpp"
 #include "cli/file_report.hpp"
 #include "cli/parallel_walk.hpp"
+#include "cli/walk_step.hpp"
 #include "client/controller_session.hpp"
-#include "config/config_reader.hpp"
 #include "print/json_writer.hpp"
 #include "text/unicode.hpp"
 
 namespace quillon {
-
-std::vector<std::string> list_directory(const std::string& path) {
-  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(path.c_str()), ::closedir);
-  if (!dir) throw OsError(errno, path);
-  std::vector<std::string> names;
-  errno = 0;
-  while (const dirent* entry = ::readdir(dir.get())) {
-    std::string_view name = entry->d_name;
-    if (name != "." && name != "..") names.emplace_back(name);
-    errno = 0;
-  }
-  if (errno != 0) throw OsError(errno, path);
-  return names;
-}
 
 RunSettings resolve_settings(FrontEnd& front_end, const CommandLineOptions& options, const std::string& own_file) {
   // An option counts when given and not empty; values go on to paths and the
@@ -78,7 +62,8 @@ void run_main(FrontEnd& front_end, Transport& transport, const std::string& prog
     front_end.write_usage(outcome.output, outcome.action == CommandLineOutcome::Action::usage_error);
     front_end.exit(outcome.exit_status);
   }
-  if (outcome.options.password) front_end.hide_argument(unicode::unescape_surrogates(*outcome.options.password));
+  for (const ArgumentPart& secret : outcome.options.password_values)
+    front_end.hide_argument(secret.index, secret.offset);
   const RunSettings settings = resolve_settings(front_end, outcome.options, own_file);
   // The front end made its transport before the options were known.
   transport.configure(settings.transport);
@@ -119,28 +104,16 @@ void walk_config_dir(FrontEnd& front_end, Transport& transport, const RunSetting
           return std::make_unique<CurlTransport>(options);
         },
         log);
-  ControllerSession session(transport, settings, [&] { front_end.check_interrupt(); });
+  const std::function<void()> check_interrupt = [&] { front_end.check_interrupt(); };
+  ControllerSession session(transport, settings, check_interrupt);
   session.log_requests_to(log);
   FileReport report(front_end, settings.json);
-  for (const std::string& file : list_directory(settings.config_dir)) {
-    if (!std::string_view(file).ends_with(".cfg")) continue;
-    std::string filepath = join_path(settings.config_dir, file);
+  for (const std::string& file : config_file_names(settings.config_dir)) {
     try {
-      config::Reader config;
-      config.read_path(filepath, [&] { front_end.check_interrupt(); });
-      std::optional<std::string> description;
-      try {
-        description = config.get("default", "description") + "\n";
-      } catch (const config::ConfigError&) {
-        // A file without a readable description still runs.
-      }
-      report.description(description);
-      json::Document result = session.run_query_file(filepath);
+      json::Document result =
+          run_config_file(session, join_path(settings.config_dir, file), check_interrupt,
+                          [&](const std::optional<std::string>& description) { report.description(description); });
       report.result(file, result.root);
-    } catch (Error& e) {
-      if (e.files().empty()) e.add_file(file);  // failed before the query ran
-      report.failure(file, std::current_exception());
-      throw;
     } catch (...) {
       report.failure(file, std::current_exception());
       throw;

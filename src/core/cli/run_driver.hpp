@@ -29,7 +29,4 @@ RunSettings resolve_settings(FrontEnd& front_end, const CommandLineOptions& opti
 void walk_config_dir(FrontEnd& front_end, Transport& transport, const RunSettings& settings,
                      const RequestLog* log = nullptr);
 
-// os.listdir: every entry but "." and "..", in the file system's order.
-std::vector<std::string> list_directory(const std::string& path);
-
 }  // namespace quillon

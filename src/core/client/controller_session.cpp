@@ -55,12 +55,6 @@ json::Document decode_answer(Response& answer, const std::string& url) {
   }
 }
 
-// The file's name as the operator knows it, for error messages.
-std::string_view base_name(std::string_view path) {
-  std::size_t slash = path.rfind('/');
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
 std::string joined(const std::vector<std::string>& pieces, std::string_view separator) {
   std::string text;
   for (const std::string& piece : pieces) {
@@ -73,10 +67,7 @@ std::string joined(const std::vector<std::string>& pieces, std::string_view sepa
 // Names the file being run in traces while a query runs, the outer one again after.
 class CurrentFile {
  public:
-  CurrentFile(std::string& slot, std::string_view path) : slot_(slot), outer_(slot) {
-    std::size_t slash = path.rfind('/');
-    slot_ = path.substr(slash == std::string_view::npos ? 0 : slash + 1);
-  }
+  CurrentFile(std::string& slot, std::string_view path) : slot_(slot), outer_(slot) { slot_ = base_name(path); }
   ~CurrentFile() { slot_ = std::move(outer_); }
   CurrentFile(const CurrentFile&) = delete;
   CurrentFile& operator=(const CurrentFile&) = delete;

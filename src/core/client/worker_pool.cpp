@@ -1,18 +1,31 @@
 #include "client/worker_pool.hpp"
 
 #include <chrono>
+#include <system_error>
 
+#include "base/errors.hpp"
 #include "base/threads.hpp"
 
 namespace quillon {
 
-WorkerPool::WorkerPool(std::size_t workers, TransportFactory open_transport) {
+WorkerPool::WorkerPool(std::size_t workers, const TransportFactory& open_transport) {
   threads_.reserve(workers);
-  for (std::size_t i = 0; i < workers; ++i)
-    threads_.push_back(start_thread([this, transport = open_transport()]() mutable { work(std::move(transport)); }));
+  try {
+    for (std::size_t i = 0; i < workers; ++i)
+      threads_.push_back(start_thread([this, transport = open_transport()]() mutable { work(std::move(transport)); }));
+  } catch (const std::system_error& failure) {
+    stop();
+    OsError error(failure.code().value(), "--jobs");
+    error.explain("cannot start worker thread " + std::to_string(threads_.size() + 1) + " of " +
+                  std::to_string(workers) + ": " + failure.code().message());
+    throw error;
+  } catch (...) {
+    stop();  // the started workers wait for work that will never come
+    throw;
+  }
 }
 
-WorkerPool::~WorkerPool() {
+void WorkerPool::stop() {
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
@@ -24,21 +37,40 @@ WorkerPool::~WorkerPool() {
     queue_.clear();
   }
   changed_.notify_all();
-  for (std::jthread& thread : threads_) thread.join();
+  for (std::jthread& thread : threads_)
+    if (thread.joinable()) thread.join();
 }
 
-std::shared_ptr<WorkerPool::Job> WorkerPool::submit(Task task, bool urgent) {
-  auto job = std::make_shared<Job>();
-  job->task = std::move(task);
+std::shared_ptr<WorkerPool::Job> WorkerPool::submit(Task task) {
+  std::vector<Task> one;
+  one.push_back(std::move(task));
+  return enqueue(std::move(one), /*at_front=*/false).front();
+}
+
+std::vector<std::shared_ptr<WorkerPool::Job>> WorkerPool::submit_first(std::vector<Task> tasks) {
+  return enqueue(std::move(tasks), /*at_front=*/true);
+}
+
+std::vector<std::shared_ptr<WorkerPool::Job>> WorkerPool::enqueue(std::vector<Task> tasks, bool at_front) {
+  std::vector<std::shared_ptr<Job>> jobs;
+  jobs.reserve(tasks.size());
+  for (Task& task : tasks) {
+    jobs.push_back(std::make_shared<Job>());
+    jobs.back()->task = std::move(task);
+  }
   {
     std::lock_guard lock(mutex_);
-    if (urgent)
-      queue_.push_front(job);
-    else
-      queue_.push_back(job);
+    if (stopping_) {  // nobody would ever run them
+      for (const auto& job : jobs) {
+        job->failure = std::make_exception_ptr(JobDropped());
+        job->done = true;
+      }
+      return jobs;
+    }
+    queue_.insert(at_front ? queue_.begin() : queue_.end(), jobs.begin(), jobs.end());
   }
   changed_.notify_all();
-  return job;
+  return jobs;
 }
 
 std::shared_ptr<WorkerPool::Job> WorkerPool::take_locked() {

@@ -36,15 +36,20 @@ class WorkerPool {
     std::exception_ptr failure;
   };
 
-  WorkerPool(std::size_t workers, TransportFactory open_transport);
-  // Drops queued jobs and waits for the running ones to return.
-  ~WorkerPool();
+  // Starts the workers. When a worker's thread or transport cannot be had,
+  // the ones started are stopped and the failure is thrown (a thread that
+  // cannot start: OsError naming the cause).
+  WorkerPool(std::size_t workers, const TransportFactory& open_transport);
+  ~WorkerPool() { stop(); }
   WorkerPool(const WorkerPool&) = delete;
   WorkerPool& operator=(const WorkerPool&) = delete;
 
-  // Queues a task at the back (a file) or, `urgent`, at the front (the
-  // elements of a running file, which someone is already waiting for).
-  std::shared_ptr<Job> submit(Task task, bool urgent = false);
+  // Queues a task at the back (a file). Once the pool has stopped, the job
+  // is done at once, dropped.
+  std::shared_ptr<Job> submit(Task task);
+  // Queues `tasks` at the front, taken in their order (the elements of a
+  // running file, which someone is already waiting for).
+  std::vector<std::shared_ptr<Job>> submit_first(std::vector<Task> tasks);
 
   // From a worker: runs queued jobs on `mine` until all of `jobs` are done.
   void help_until_done(const std::vector<std::shared_ptr<Job>>& jobs, Transport& mine);
@@ -53,7 +58,12 @@ class WorkerPool {
   // tenth of a second has passed; whether it is done.
   bool wait_briefly(const Job& job);
 
+  // Drops queued jobs and waits for the running ones to return; the pool
+  // takes no more work.
+  void stop();
+
  private:
+  std::vector<std::shared_ptr<Job>> enqueue(std::vector<Task> tasks, bool at_front);
   void work(std::unique_ptr<Transport> transport);
   void run(const std::shared_ptr<Job>& job, Transport& transport);
   std::shared_ptr<Job> take_locked();

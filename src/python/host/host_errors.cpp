@@ -9,6 +9,7 @@
 #include "config/config_reader.hpp"
 #include "host/host_config_errors.hpp"
 #include "host/host_text.hpp"
+#include "text/unicode.hpp"
 
 namespace nb = nanobind;
 
@@ -28,10 +29,11 @@ void add_where(const Error& error) {
   PyErr_Fetch(&type, &value, &traceback);
   PyErr_NormalizeException(&type, &value, &traceback);
   if (value != nullptr && PyObject_HasAttrString(value, "add_note")) {
-    // File names in it are the file system's bytes; a note that cannot be
-    // made must not replace the error itself.
+    // File names in it are the file system's bytes, shown with control
+    // characters escaped; a note that cannot be made must not replace the
+    // error itself.
     try {
-      nb::object text = host_text_of_bytes(where);
+      nb::object text = host_text(unicode::escape_controls(where));
       PyObject* done = PyObject_CallMethod(value, "add_note", "O", text.ptr());
       if (done == nullptr)
         PyErr_Clear();

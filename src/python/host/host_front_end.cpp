@@ -52,6 +52,14 @@ void HostFrontEnd::write_result(std::string_view text) {
   pending_.erase(0, end);
 }
 
+void HostFrontEnd::flush() {
+  // Any object with write() will do as a stream; flush() is optional.
+  nb::object out = sys_attr("stdout");
+  if (nb::hasattr(out, "flush")) out.attr("flush")();
+  if (!result_stream_.is_none() && !result_stream_.is(out) && nb::hasattr(result_stream_, "flush"))
+    result_stream_.attr("flush")();
+}
+
 void HostFrontEnd::write_usage(std::string_view text, bool to_error) {
   write_to(sys_attr(to_error ? "stderr" : "stdout"), text);
 }
@@ -68,9 +76,15 @@ std::string HostFrontEnd::ask_password(std::string_view prompt) {
 void HostFrontEnd::exit(int status) { throw ExitRequest{status}; }
 
 void HostFrontEnd::note(std::string_view line) {
+  const std::string text = escaped_line(line);
   // Worker threads and requests run without the interpreter lock.
   nb::gil_scoped_acquire gil;
-  write_to(sys_attr("stderr"), line);
+  try {
+    write_to(sys_attr("stderr"), text);
+  } catch (nb::python_error& e) {
+    // A trace that cannot be written does not end the run (Ctrl-C does).
+    if (!e.matches(PyExc_Exception)) throw;
+  }
 }
 
 bool HostFrontEnd::wait_unlocked(const std::function<bool()>& wait) {

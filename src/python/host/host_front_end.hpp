@@ -21,6 +21,7 @@ class HostFrontEnd : public FrontEnd {
   void print(std::string_view text) override;
   void print_description(std::string_view text) override;
   void write_result(std::string_view text) override;
+  void flush() override;
   void write_usage(std::string_view text, bool to_error) override;
   std::string ask_line(std::string_view prompt) override;
   std::string ask_password(std::string_view prompt) override;

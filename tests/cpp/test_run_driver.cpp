@@ -1,0 +1,92 @@
+// The run driver against a scripted controller: what a failing file leaves
+// printed, refused logins, which arguments are kept out of the process list
+// and when output is written out.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "base/list_directory.hpp"
+#include "cli/file_report.hpp"
+#include "cli/run_driver.hpp"
+#include "fakes.hpp"
+
+using namespace quillon;
+using fakes::RecordingFrontEnd;
+using fakes::ScratchDir;
+using fakes::ScriptedTransport;
+using fakes::settings_for;
+
+namespace {
+
+TEST(RunDriver, AFailingFileLeavesEverythingBeforeItPrinted) {
+  ScratchDir dir;
+  dir.write("one.cfg", "[default]\ndescription = first\nfilters = results, missing\n[norvane]\naction = one\n");
+  dir.write("two.cfg", "[default]\ndescription = second\nfilters = results, missing\n[norvane]\naction = two\n");
+  dir.write("notes.txt", "not a configuration file");
+  std::vector<std::string> names = list_directory(dir.path());
+  names.erase(std::remove(names.begin(), names.end(), "notes.txt"), names.end());
+  ASSERT_EQ(names.size(), 2u);
+  // The file listed second fails, whichever the file system lists first.
+  const bool two_first = names[0] == "two.cfg";
+  RunSettings settings = settings_for(dir);
+  ScriptedTransport transport;
+  transport.answer = [&](const fakes::PostedForm& form) -> std::string {
+    bool fails = (form.field("action") == "one") == two_first;
+    return fails ? R"({"results": [{"other": 1}]})" : R"({"results": [{"missing": 1}, {"missing": 2}]})";
+  };
+  RecordingFrontEnd front_end;
+  try {
+    walk_config_dir(front_end, transport, settings);
+    FAIL();
+  } catch (const Error& e) {
+    EXPECT_EQ(e.kind(), ErrorKind::key);
+    EXPECT_EQ(describe_for_operator(e), std::string(two_first ? "one" : "two") +
+                                            ".cfg: filters \"results, missing\": step \"missing\": KeyError: no key "
+                                            "'missing' in a result");
+  }
+  std::string first = two_first ? "second" : "first", second = two_first ? "first" : "second";
+  EXPECT_EQ(front_end.out, first + "\n[1, 2]\n\n\n" + second + "\n");
+}
+
+TEST(RunDriver, ARefusedLoginPrintsLoginFailedAndEndsWithOne) {
+  ScratchDir dir;
+  dir.write("one.cfg", "[default]\ndescription = first\n[norvane]\naction = one\n");
+  for (bool refuse_first : {true, false}) {
+    ScriptedTransport transport;
+    transport.answer_logins_too = true;
+    int logins = 0;
+    transport.answer = [&](const fakes::PostedForm&) -> std::string {
+      ++logins;
+      return refuse_first || logins > 1 ? "{}" : R"({"CID": "c"})";
+    };
+    RecordingFrontEnd front_end;
+    front_end.args = {"--controller_ip", "h", "--password", "p", "--config_dir", dir.path()};
+    try {
+      run_main(front_end, transport, "quillon", "/nonexistent/quillon");
+      FAIL();
+    } catch (const ExitRequest& request) {
+      EXPECT_EQ(request.status, 1);
+    }
+    // Refused at the first login, or at the file's own login after its description.
+    EXPECT_EQ(front_end.out, refuse_first ? "Login failed\n" : "first\nLogin failed\n");
+  }
+}
+
+// Every value given to --password is blanked, however the option is spelt;
+// each file's output is written out as soon as the file is done.
+TEST(RunDriver, HidesEveryPasswordValueAndWritesOutEachFileAsItCompletes) {
+  ScratchDir dir;
+  dir.write("one.cfg", "[default]\ndescription = first\nfilters = results\n[norvane]\naction = one\n");
+  ScriptedTransport transport;
+  transport.answer = [](const auto&) { return R"({"results": 1})"; };
+  RecordingFrontEnd front_end;
+  front_end.args = {"--pass",       "A",        "--controller_ip", "h", "--password=B",
+                    "--config_dir", dir.path(), "--passw",         "C", "--p=D"};
+  run_main(front_end, transport, "quillon", "/nonexistent/quillon");
+  EXPECT_EQ(front_end.hidden, (std::vector<std::pair<std::size_t, std::size_t>>{{1, 0}, {4, 11}, {8, 0}, {9, 4}}));
+  EXPECT_EQ(transport.posted[0].field("password"), "D");
+  EXPECT_EQ(front_end.out, "first\n1\n\n\n");
+  EXPECT_EQ(front_end.flushed_at, std::vector<std::size_t>{front_end.out.size()});
+}
+
+}  // namespace
