@@ -96,12 +96,16 @@ std::string man_page(const std::vector<DocOption>& options) {
     if (!option.metavar.empty()) out += cat({" \\fI", option.metavar, "\\fR"});
     out += "]\n";
   }
+  const quillon::command_line::OptionSpec& files = quillon::command_line::file_arguments;
+  out += cat({"[\\fI", files.metavar, "\\fR ...]\n"});
   out +=
       ".SH DESCRIPTION\n"
-      "For every configuration file (\\fI*.cfg\\fR) of the configuration directory, in the order the directory\n"
-      "lists them, \\fBquillon\\fR prints the file's description, logs in to the controller's HTTPS API\n"
+      "For each \\fIFILE\\fR given, in the order given, or else for every configuration file (\\fI*.cfg\\fR) of the\n"
+      "configuration directory, in the order the directory lists them,\n"
+      "\\fBquillon\\fR prints the file's description, logs in to the controller's HTTPS API\n"
       "(\\fIhttps://<address>/v1/api\\fR), posts the file's query, narrows the JSON answer with the file's\n"
       "filter expressions and pretty-prints what is left, followed by two empty lines.\n";
+  out += cat({".SH ARGUMENTS\n.TP\n\\fI", files.metavar, "\\fR\n", roff(files.help), "\n"});
   out += ".SH OPTIONS\n";
   for (const auto& option : options) out += cat({".TP\n", roff_invocation(option), "\n", roff(option.help), "\n"});
   out +=
@@ -119,7 +123,8 @@ std::string man_page(const std::vector<DocOption>& options) {
       ".SH EXIT STATUS\n"
       ".TP\n0\nThe run finished, or help was shown.\n"
       ".TP\n1\nA login was refused, or an error ended the run.\n"
-      ".TP\n2\nThe command line was not understood.\n"
+      ".TP\n2\nThe command line was not understood, or a \\fIFILE\\fR cannot be read.\n"
+      ".TP\n3\nWith \\fB\\-\\-compare\\fR: a result differs from the saved one, or has none.\n"
       ".TP\n130\nInterrupted.\n";
   out +=
       ".SH SECURITY\n"
@@ -196,6 +201,12 @@ std::string bash_script(const std::vector<DocOption>& options) {
     out += cat({"    ", texts, ")\n      return ;;\n"});
   out +=
       "  esac\n"
+      "  # A word that is not an option is a FILE argument.\n"
+      "  if [[ $cur != -* ]]; then\n"
+      "    compopt -o filenames 2>/dev/null\n"
+      "    mapfile -t COMPREPLY < <(compgen -f -- \"$cur\")\n"
+      "    return\n"
+      "  fi\n"
       "  mapfile -t COMPREPLY < <(compgen -W \"" +
       names_of(options) +
       "\" -- \"$cur\")\n"
@@ -245,8 +256,11 @@ std::string zsh_script(const std::vector<DocOption>& options) {
       entry += cat({":", zsh_quoted(option.metavar), ":", action});
     }
     entry += "'";
-    out += cat({"  ", entry, i + 1 < options.size() ? " \\\n" : "\n"});
+    out += cat({"  ", entry, " \\\n"});
   }
+  // Any number of FILE arguments after the options.
+  const quillon::command_line::OptionSpec& files = quillon::command_line::file_arguments;
+  out += cat({"  '*:", zsh_quoted(files.metavar), ":_files'\n"});
   return out;
 }
 
@@ -260,8 +274,8 @@ std::string fish_script(const std::vector<DocOption>& options) {
   std::string out =
       "# fish completion for quillon, generated from the command-line option table.\n"
       "\n"
-      "# No arguments but options: no file names unless an option asks for one.\n"
-      "complete -c quillon -f\n";
+      "# Words that are not options are FILE arguments: file names.\n"
+      "complete -c quillon -F\n";
   for (const auto& option : options) {
     std::string line = "complete -c quillon";
     if (!option.short_name.empty()) line += cat({" -s ", option.short_name.substr(1)});

@@ -1,6 +1,6 @@
 // The program's command line, built from option_table: the original four
-// options, the operator options after them, -h/--help and --version,
-// accepted and refused exactly as the host's argparse accepts and refuses
+// options, the operator options after them, -h/--help and --version, and
+// the FILE arguments, accepted and refused exactly as the host's argparse accepts and refuses
 // them, with its help page and error text.
 #pragma once
 
@@ -32,6 +32,9 @@ struct CommandLineOptions {
   bool verify = false, verbose = false;
   std::optional<int> jobs{};
   bool json = false;
+  std::optional<std::string> save{}, compare{};  // directories
+  // The FILE arguments, in the order given.
+  std::vector<std::string> files{};
   // Every value given to --password, however it was spelt: all of them are
   // kept out of the process list, not only the one that counts.
   std::vector<ArgumentPart> password_values{};
