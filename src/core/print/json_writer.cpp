@@ -15,6 +15,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "print/key_order.hpp"
 #include "print/repr.hpp"
 
 namespace quillon {
@@ -22,6 +23,9 @@ namespace {
 
 using json::Kind;
 using json::Value;
+
+// One line with members in stored order, or indented with sorted keys.
+enum class Layout { line, indented };
 
 // A quoted text needs at most 6 bytes per byte (\u00XX for a control), and
 // the block copy may store 16 bytes past the end of what it keeps.
@@ -165,7 +169,7 @@ class Writer {
     else
       put("null");
   }
-  void put_value(const Value& root);
+  void put_value(const Value& root, Layout layout = Layout::line);
 
   void flush() {
     if (size_ != 0) write_(std::string_view(buffer_.data(), size_));
@@ -176,6 +180,7 @@ class Writer {
   struct Frame {
     const Value* value;
     std::size_t next;
+    std::size_t order;  // indented objects: where their key order starts in orders_
   };
 
   char* reserve(std::size_t n) {
@@ -187,11 +192,18 @@ class Writer {
     if (size_ >= flush_size) flush();
   }
   void put_scalar(const Value& v);
+  void put_line_break(std::size_t depth) {
+    char* out = reserve(1 + 2 * depth);
+    *out = '\n';
+    std::memset(out + 1, ' ', 2 * depth);
+    size_ += 1 + 2 * depth;
+  }
 
   const std::function<void(std::string_view)>& write_;
   std::string buffer_;
   std::size_t size_ = 0;
   std::vector<Frame> stack_;
+  print::KeyOrders orders_;
 };
 
 void Writer::put_text(std::string_view s) {
@@ -246,13 +258,15 @@ void Writer::put_scalar(const Value& v) {
   }
 }
 
-void Writer::put_value(const Value& root) {
+void Writer::put_value(const Value& root, Layout layout) {
+  const bool indented = layout == Layout::indented;
   auto open = [&](const Value& v) {
     if ((!v.is_array() && !v.is_object()) || v.size() == 0) {
       put_scalar(v);  // [] and {} too
     } else {
       put(v.is_array() ? '[' : '{');
-      stack_.push_back({&v, 0});
+      const std::size_t order = indented && v.is_object() ? orders_.push(v.members()) : 0;
+      stack_.push_back({&v, 0, order});
     }
   };
   open(root);
@@ -260,16 +274,22 @@ void Writer::put_value(const Value& root) {
     Frame& f = stack_.back();
     const Value& v = *f.value;
     if (f.next == v.size()) {
+      if (indented) {
+        put_line_break(stack_.size() - 1);
+        if (v.is_object()) orders_.pop_to(f.order);
+      }
       put(v.is_array() ? ']' : '}');
       stack_.pop_back();
+      maybe_flush();  // deep indentation adds up on the way out
       continue;
     }
-    if (f.next > 0) put(", ");
+    if (f.next > 0) put(indented ? std::string_view(",") : std::string_view(", "));
+    if (indented) put_line_break(stack_.size());
     const Value* child;
     if (v.is_array()) {
       child = &v.items()[f.next];
     } else {
-      const json::Member& m = v.members()[f.next];
+      const json::Member& m = v.members()[indented ? orders_[f.order + f.next] : f.next];
       put_text(m.key());
       put(": ");
       child = &m.value;
@@ -294,6 +314,13 @@ void put_line_start(Writer& w, std::optional<std::string_view> file, std::option
 void write_json(const json::Value& value, const std::function<void(std::string_view)>& write) {
   Writer w(write);
   w.put_value(value);
+  w.flush();
+}
+
+void write_json_indented(const json::Value& value, const std::function<void(std::string_view)>& write) {
+  Writer w(write);
+  w.put_value(value, Layout::indented);
+  w.put('\n');
   w.flush();
 }
 
