@@ -395,11 +395,16 @@ CommandLineOutcome parse_command_line(const std::vector<std::string>& args, std:
   } catch (const VersionRequested&) {
     return {CommandLineOutcome::Action::version, {}, command_line::format_version(width), 0};
   } catch (const UsageError& error) {
-    std::string output = command_line::format_usage(prog, width);
-    output += prog;
-    output += ": error: " + error.message + "\n";
-    return {CommandLineOutcome::Action::usage_error, {}, std::move(output), 2};
+    return {CommandLineOutcome::Action::usage_error, {}, usage_error_text(prog, width, error.message), 2};
   }
+}
+
+std::string usage_error_text(std::string_view prog, int width, std::string_view message) {
+  std::string output = command_line::format_usage(prog, width);
+  output += prog;
+  output += ": error: ";
+  output += message;
+  return output + "\n";
 }
 
 }  // namespace quillon

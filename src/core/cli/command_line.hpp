@@ -53,6 +53,10 @@ struct CommandLineOutcome {
 // in the usage line and error message; `width` is the help formatter's width.
 CommandLineOutcome parse_command_line(const std::vector<std::string>& args, std::string_view prog, int width);
 
+// What a refused command line prints on standard error: the usage line and
+// "<prog>: error: <message>".
+std::string usage_error_text(std::string_view prog, int width, std::string_view message);
+
 // The formatter's default width: the terminal's columns (COLUMNS when it holds
 // a positive integer, else standard output's terminal, else 80) minus 2.
 int default_help_width();
