@@ -311,3 +311,7 @@ def test_save_then_compare_reports_what_changed(sim, tmp_path, front_end, jobs):
     write_files(config, {"new.cfg": CHOSEN["b.cfg"]})
     got = run(front_end, args + ["--compare", str(store), "new.cfg", "accounts.cfg"])
     assert (got.returncode, got.stdout) == (3, b"new.cfg: no saved result\n")
+    # A saved result that is not JSON is an error that names it.
+    (store / "accounts.cfg.json").write_text("{")
+    got = run(front_end, args + ["--compare", str(store), "accounts.cfg"])
+    assert got.returncode == 1 and b"saved/accounts.cfg.json is not JSON" in got.stderr, got.stderr
