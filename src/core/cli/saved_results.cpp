@@ -121,7 +121,8 @@ bool write_differences(const std::string& dir, std::string_view file, const json
     throw;
   }
   if (!saved) {
-    write(json ? json_line(file, "unsaved", {}, nullptr, nullptr) : unicode::escape_controls(file) + ": no saved result\n");
+    write(json ? json_line(file, "unsaved", {}, nullptr, nullptr)
+               : unicode::escape_controls(file) + ": no saved result\n");
     return true;
   }
   const std::vector<Difference> differences = diff::compare(saved->root, result);
