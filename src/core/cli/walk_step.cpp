@@ -1,6 +1,5 @@
 #include "cli/walk_step.hpp"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,12 +32,11 @@ std::string config_file_path(std::string_view file, std::string_view config_dir)
 }
 
 void check_config_file(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) throw OsError(errno, path);
+  // Not opened: a FIFO's writer would take an open and close for its reader.
   struct stat st;
-  const bool directory = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
-  ::close(fd);
-  if (directory) throw OsError(EISDIR, path);
+  if (::stat(path.c_str(), &st) != 0) throw OsError(errno, path);
+  if (S_ISDIR(st.st_mode)) throw OsError(EISDIR, path);
+  if (::access(path.c_str(), R_OK) != 0) throw OsError(errno, path);
 }
 
 json::Document run_config_file(ControllerSession& session, const std::string& path,

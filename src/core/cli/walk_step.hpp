@@ -25,8 +25,8 @@ std::vector<std::string> config_file_paths(const RunSettings& settings);
 // name in `config_dir`.
 std::string config_file_path(std::string_view file, std::string_view config_dir);
 
-// Whether a FILE can be run: OsError when it cannot be opened for reading
-// or is a directory. Never waits (a FIFO is opened without blocking).
+// Whether a FILE can be run: OsError when it is missing, a directory, or not
+// readable. A FIFO is left alone for the run to read.
 void check_config_file(const std::string& path);
 
 // One file's run: reads the file and its description, hands the description
