@@ -1,5 +1,7 @@
 #include "completions.hpp"
 
+#include "cli/option_table.hpp"
+
 namespace quillon::docgen {
 namespace {
 
@@ -97,6 +99,12 @@ std::string bash_script(const std::vector<DocOption>& options) {
     out += cat({"    ", texts, ")\n      return ;;\n"});
   out +=
       "  esac\n"
+      "  # A word that is not an option is a FILE argument.\n"
+      "  if [[ $cur != -* ]]; then\n"
+      "    compopt -o filenames 2>/dev/null\n"
+      "    mapfile -t COMPREPLY < <(compgen -f -- \"$cur\")\n"
+      "    return\n"
+      "  fi\n"
       "  mapfile -t COMPREPLY < <(compgen -W \"" +
       names_of(options) +
       "\" -- \"$cur\")\n"
@@ -131,8 +139,10 @@ std::string zsh_script(const std::vector<DocOption>& options) {
       entry += cat({":", zsh_quoted(option.metavar), ":", action});
     }
     entry += "'";
-    out += cat({"  ", entry, i + 1 < options.size() ? " \\\n" : "\n"});
+    out += cat({"  ", entry, " \\\n"});
   }
+  // Any number of FILE arguments after the options.
+  out += cat({"  '*:", zsh_quoted(command_line::file_arguments.metavar), ":_files'\n"});
   return out;
 }
 
@@ -141,7 +151,7 @@ std::string zsh_script(const std::vector<DocOption>& options) {
 std::string fish_script(const std::vector<DocOption>& options, std::string_view command) {
   std::string out =
       cat({"# fish completion for ", command, ", generated from the command-line option table.\n\n",
-           "# No arguments but options: no file names unless an option asks for one.\ncomplete -c ", command, " -f\n"});
+           "# Words that are not options are FILE arguments: file names.\ncomplete -c ", command, " -F\n"});
   for (const auto& option : options) {
     std::string line = cat({"complete -c ", command});
     if (!option.short_name.empty()) line += cat({" -s ", option.short_name.substr(1)});

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "cli/command_line_help.hpp"
+#include "cli/option_table.hpp"
 #include "base/version.hpp"
 
 namespace quillon::docgen {
@@ -27,7 +28,8 @@ constexpr Entry proxy_variables[] = {
 constexpr Entry exit_statuses[] = {
     {"0", "The run finished, or help or the version was shown."},
     {"1", "A login was refused (Login failed is printed), or an error ended the run (reported on standard error)."},
-    {"2", "The command line was not understood (usage on standard error)."},
+    {"2", "The command line was not understood, or a FILE cannot be read (usage on standard error)."},
+    {"3", "With --compare: a result differs from the saved one, or has none."},
     {"130", "Interrupted with Ctrl-C: the native program ends by SIGINT, which a shell reports as 130."},
 };
 
@@ -91,15 +93,19 @@ std::string man_page(const std::vector<DocOption>& options) {
     if (!option.metavar.empty()) out += cat({" \\fI", option.metavar, "\\fR"});
     out += "]\n";
   }
+  const command_line::OptionSpec& files = command_line::file_arguments;
+  out += cat({"[\\fI", files.metavar, "\\fR ...]\n"});
   out +=
       ".SH DESCRIPTION\n"
-      "For every configuration file (\\fI*.cfg\\fR) of the configuration directory, in the order the directory\n"
-      "lists them, \\fBquillon\\fR prints the file's description, logs in to the controller's HTTPS API\n"
+      "For each \\fIFILE\\fR given, in the order given, or else for every configuration file (\\fI*.cfg\\fR) of the\n"
+      "configuration directory, in the order the directory lists them,\n"
+      "\\fBquillon\\fR prints the file's description, logs in to the controller's HTTPS API\n"
       "(\\fIhttps://<address>/v1/api\\fR), posts the file's query, narrows the JSON answer with the file's\n"
       "filter expressions and pretty-prints what is left, followed by two empty lines.\n"
       ".PP\n"
       "\\fBquillon\\-py\\fR and \\fBpython \\-m quillon\\fR, installed with the Python package, make the same run\n"
       "through the interpreter and take the same options.\n";
+  out += cat({".SH ARGUMENTS\n.TP\n\\fI", files.metavar, "\\fR\n", roff(files.help), "\n"});
   out += ".SH OPTIONS\n";
   for (const auto& option : options) out += cat({".TP\n", roff_invocation(option), "\n", roff(option.help), "\n"});
   out +=

@@ -20,7 +20,7 @@ from quillon import _core
 NAMES = ["--controller_ip", "--username", "--password", "--config_dir"]
 DESTS = [name[2:] for name in NAMES]
 NEW_NAMES = ["--connect-timeout", "--max-time", "--retry", "--retry-delay", "--cacert", "--max-filesize", "--verify",
-             "--verbose", "--jobs", "--json", "--version"]
+             "--verbose", "--jobs", "--json", "--save", "--compare", "--version"]
 NUMBER_DESTS = {"connect_timeout", "max_time", "retry", "retry_delay", "max_filesize", "jobs"}
 VERSION = re.search(r'^version = "([^"]+)"', (ROOT / "pyproject.toml").read_text(), re.M).group(1)
 
@@ -102,7 +102,18 @@ def host_parser(prog, width):
         "have run."))
     parser.add_argument("--json", action="store_true", help=(
         "Write one JSON object per configuration file, one per line, instead of the printed results."))
+    parser.add_argument("--save", metavar="DIR", help=(
+        "After each configuration file, write its result as JSON to DIR/NAME.json, NAME being the file's name; "
+        "an earlier one is replaced whole. DIR is made if missing."))
+    parser.add_argument("--compare", metavar="DIR", help=(
+        "Instead of each result, print how it differs from the one saved in DIR by --save, one line per "
+        "difference; the exit status is 3 when something differs. With --save too, the saved results are "
+        "then replaced."))
     parser.add_argument("--version", action="version", version="quillon " + VERSION)
+    parser.add_argument("files", nargs="*", metavar="FILE", help=(
+        "A configuration file to run: a name in the configuration directory, or a path when it holds a slash "
+        "(./mine.cfg). Files run in the order given; without FILE, every .cfg file of the configuration "
+        "directory runs."))
     return parser
 
 
@@ -118,7 +129,8 @@ def argparse_outcome(args, prog, width):
             return "help" if out.getvalue().startswith("usage: ") else "version", None, out.getvalue(), 0
         return "usage_error", None, err.getvalue(), exit.code
     # "--option=--" leaves an empty list: empty text, or no number.
-    options = {k: ((None if k in NUMBER_DESTS else "") if v == [] else v) for k, v in vars(namespace).items()}
+    options = {k: ((None if k in NUMBER_DESTS else "") if v == [] and k != "files" else v)
+               for k, v in vars(namespace).items()}
     return "run", options, "", 0
 
 
@@ -196,13 +208,20 @@ def test_number_values_match_argparse(option, text):
     (["-vj", "1_0", "--retry-delay= 0.5 "], {"verbose": True, "jobs": 10, "retry_delay": 0.5}),
     # Given twice, the later counts, even when it empties the value.
     (["--jobs", "4", "--jobs=--"], {}),
+    # Files after the options, in the order given; the first "--" ends the options and is dropped.
+    (["--sa", "out", "--com=out", "b.cfg", "a.cfg", "b.cfg"], {"save": "out", "compare": "out",
+                                                               "files": ["b.cfg", "a.cfg", "b.cfg"]}),
+    (["--json", "--", "-x.cfg", "--", "--user"], {"json": True, "files": ["-x.cfg", "--", "--user"]}),
+    (["a.cfg", "--", "--json"], {"files": ["a.cfg", "--json"]}),
+    (["-", "-1", "a b", "--json"], {"files": ["-", "-1", "a b"], "json": True}),
 ])
 def test_resolved_values(args, expected):
     action, options, _, status = _core.parse_command_line(args, "quillon", 78)
     assert (action, status) == ("run", 0)
     flags = {"verify", "verbose", "json"}
-    assert options == {dest: expected.get(dest, False if dest in flags else None) for dest in options}
-    assert set(options) == set(DESTS) | {name[2:].replace("-", "_") for name in NEW_NAMES[:-1]}
+    assert options == {dest: expected.get(dest, False if dest in flags else [] if dest == "files" else None)
+                       for dest in options}
+    assert set(options) == set(DESTS) | {name[2:].replace("-", "_") for name in NEW_NAMES[:-1]} | {"files"}
     check(args)
 
 
@@ -217,7 +236,10 @@ def test_resolved_values(args, expected):
     (["-j", "2.5"], "argument -j/--jobs: invalid int value: '2.5'"),
     (["-vx"], "argument -v/--verbose: ignored explicit argument 'x'"),
     (["--username", "--", "x"], "argument --username: expected one argument"),
-    (["--", "--username", "x"], "unrecognized arguments: -- --username x"),
+    # Options and files do not intermix: files after an option that follows the first files.
+    (["a.cfg", "--json", "b.cfg"], "unrecognized arguments: b.cfg"),
+    (["a.cfg", "--json", "--", "b.cfg"], "unrecognized arguments: -- b.cfg"),
+    (["--bogus", "a.cfg", "-j", "2", "b.cfg", "--json"], "unrecognized arguments: --bogus b.cfg"),
     (["-hx"], "argument -h/--help: ignored explicit argument 'x'"),
     # The ambiguity is found before -h takes effect.
     (["-h", "--con"], "ambiguous option: --con could match --controller_ip, --config_dir, --connect-timeout"),

@@ -371,26 +371,37 @@ SLOW = GATEWAYS.replace("list_gateways", "slow")
 
 
 @pytest.mark.parametrize("front_end", FRONT_ENDS)
-@pytest.mark.parametrize("stop, form", [(signal.SIGTERM, []), (signal.SIGHUP, ["--json"])])
+@pytest.mark.parametrize("stop, form", [(signal.SIGTERM, []), (signal.SIGHUP, ["--json"]),
+                                        (signal.SIGTERM, ["--save", "{store}"]),
+                                        (signal.SIGINT, ["--save", "{store}", "-j2"])])
 def test_a_stop_signal_keeps_the_files_completed_before_it(sim, tmp_path, front_end, stop, form):
     # Two files into a file, as from cron or systemd; the one listed second never gets its answer.
     config = tmp_path / "config"
     write_files(config, {"a.cfg": GATEWAYS, "b.cfg": GATEWAYS})
-    write_files(config, {os.listdir(config)[1]: SLOW})
+    first, second = os.listdir(config)
+    write_files(config, {second: SLOW})
     sim.script(mode="hang", action="slow")
+    # --save: the first file's result replaces an earlier one whole, the second's stays as it was.
+    store = write_files(tmp_path / "saved", {first + ".json": "earlier\n", second + ".json": "earlier\n"})
+    form = [arg.format(store=store) for arg in form]
     env = dict(os.environ, PYTHONPATH=str(BUILD / "python"))
     env.pop("PYTHONUNBUFFERED", None)  # the host's own buffering, as a scheduler runs it
     with open(tmp_path / "out.txt", "wb") as out:
         process = subprocess.Popen(command(front_end) + secret_args(sim, config) + form, stdin=subprocess.DEVNULL,
                                    stdout=out, stderr=subprocess.PIPE, env=env)
         wait_for_request(sim, "slow")
+        if "--save" in form:  # with workers the second request may come first
+            assert wait_until(lambda: (store / (first + ".json")).read_text() != "earlier\n")
         process.send_signal(stop)
         _, stderr = process.communicate(timeout=10)
     assert process.returncode == -stop, stderr
     written = (tmp_path / "out.txt").read_bytes()
-    if form:
-        first = json.loads(written.splitlines()[0])
-        assert first["file"] == os.listdir(config)[0] and first["result"][0] == "gw-east-1", written
+    if "--save" in form:
+        names = json.dumps(["gw-east-1", "gw-east-2", "gw-west-1", "gw-lab-1"], indent=2) + "\n"
+        assert {p.name: p.read_text() for p in store.iterdir()} == {first + ".json": names, second + ".json": "earlier\n"}
+    if form == ["--json"]:
+        line = json.loads(written.splitlines()[0])
+        assert line["file"] == first and line["result"][0] == "gw-east-1", written
     else:
         # The first file whole; the second one's description only where the run could write it out.
         assert written.startswith(b"gateways\n['gw-east-1',") and written.endswith((b"]\n\n\n", b"]\n\n\ngateways\n"))

@@ -15,7 +15,8 @@ MAN_PAGE = SHARE / "man/man1/quillon.1"
 # The commands that take these options, each with completions of its own.
 COMMANDS = ["quillon", "quillon-py"]
 # What each option's value completes to; other options with a value complete to nothing.
-VALUE_KINDS = {"--config_dir": "directory", "--cacert": "file"}
+VALUE_KINDS = {"--config_dir": "directory", "--cacert": "file", "--save": "directory", "--compare": "directory"}
+FILES = ["sub one", "subtwo", "summary.txt"]  # what a FILE argument completes to in `tree`
 
 
 def help_page():
@@ -96,7 +97,8 @@ def test_man_page_lists_every_option_with_its_value(expected):
     synopsis = plain(text.split(".SH SYNOPSIS\n", 1)[1].split("\n.SH ", 1)[0])
     # One bracket per entry, by its first name, as the usage line shows them.
     listed = [(n, m or None) for n, m in re.findall(r"^\[(\S+) ?(\S*)\]$", synopsis, re.M)]
-    assert listed == [entry[0] for entry in help_entries()]
+    assert listed == [entry[0] for entry in help_entries()] + [("FILE", "...")]
+    assert re.search(r"^\.SH ARGUMENTS\n\.TP\n\\fIFILE\\fR\nA configuration file", text, re.M)
     if shutil.which("groff"):
         done = subprocess.run(["groff", "-man", "-ww", "-z", str(MAN_PAGE)],
                               capture_output=True, text=True)
@@ -118,10 +120,12 @@ def bash_complete(words, cwd):
 @pytest.mark.parametrize("command", COMMANDS)
 def test_bash_completes_option_names_and_values(expected, tree, command):
     assert bash_complete([command, "-"], tree) == sorted(expected)
-    assert bash_complete([command, "--username", "admin", ""], tree) == sorted(expected)
+    assert bash_complete([command, "--username", "admin", "-"], tree) == sorted(expected)
+    # Other words are FILE arguments.
+    assert bash_complete([command, "--username", "admin", ""], tree) == FILES
+    assert bash_complete([command, "summary.txt", "su"], tree) == FILES
     for name, metavar in expected.items():
-        want = {"flag": sorted(expected), "text": [], "directory": ["sub one", "subtwo"],
-                "file": ["sub one", "subtwo", "summary.txt"]}[kind(name, metavar)]
+        want = {"flag": FILES, "text": [], "directory": ["sub one", "subtwo"], "file": FILES}[kind(name, metavar)]
         assert bash_complete([command, name, ""], tree) == want, name
         if name.startswith("--") and metavar:
             # --option=value, and an unambiguous prefix of the option, as the program accepts them.
@@ -129,7 +133,7 @@ def test_bash_completes_option_names_and_values(expected, tree, command):
             if [other for other in expected if other.startswith(name[:-1])] == [name]:
                 assert bash_complete([command, name[:-1], ""], tree) == want, name
     assert bash_complete([command, "--config_dir", "subt"], tree) == ["subtwo"]
-    assert bash_complete([command, "--c", ""], tree) == sorted(expected)  # ambiguous: no value completion
+    assert bash_complete([command, "--c", ""], tree) == FILES  # ambiguous: no value completion
 
 
 @pytest.mark.skipif(not shutil.which("fish"), reason="fish is not installed")
@@ -142,6 +146,7 @@ def test_fish_completes_option_names_and_values(expected, tree, command):
         return sorted(line.split("\t")[0] for line in done.stdout.splitlines())
 
     assert complete(f"{command} -") == sorted(expected)
+    assert complete(f"{command} --verify ") == ["sub one/", "subtwo/", "summary.txt"]
     for name, metavar in expected.items():
         if not name.startswith("--") or metavar is None:
             continue
@@ -157,7 +162,9 @@ def test_zsh_specs_match_help(expected):
     if shutil.which("zsh"):
         assert subprocess.run(["zsh", "-n", str(path)]).returncode == 0
     found = {}
-    for entry in re.findall(r"^  (.*?)(?: \\)?$", text, re.M):
+    entries = re.findall(r"^  (.*?)(?: \\)?$", text, re.M)
+    assert entries.pop() == "'*:FILE:_files'"  # any number of FILE arguments, last
+    for entry in entries:
         names = re.match(r"'(?:\([^)]*\))?'?(?:\{([^}]*)\}'|([^=\[]+)=?)", entry)
         assert names, entry
         value = re.search(r"\]:([^:]*):(.*)'$", entry)

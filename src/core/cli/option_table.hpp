@@ -3,7 +3,8 @@
 // cannot disagree. Entries are in the parser's order: argparse's own
 // -h/--help first, then the original four options (their names, placeholders
 // and help texts must never change: scripts and abbreviations depend on
-// them), then the operator options.
+// them), then the operator options. The one positional argument, FILE, is
+// described beside the table and read by the same places.
 #pragma once
 
 #include <array>
@@ -47,7 +48,7 @@ inline constexpr int max_retries = 100;
 inline constexpr int max_jobs = 100;
 inline constexpr int max_filesize_bytes = 2147483647;  // bytes; the largest count the table holds
 
-inline constexpr std::array<OptionSpec, 16> option_table{{
+inline constexpr std::array<OptionSpec, 18> option_table{{
     {.long_name = "--help",
      .short_name = "-h",
      .help = "show this help message and exit",
@@ -144,11 +145,36 @@ inline constexpr std::array<OptionSpec, 16> option_table{{
      .help = "Write one JSON object per configuration file, one per line, instead of the printed results.",
      .kind = OptionKind::flag,
      .dest = "json"},
+    {.long_name = "--save",
+     .metavar = "DIR",
+     .help = "After each configuration file, write its result as JSON to DIR/NAME.json, NAME being the file's name; "
+             "an earlier one is replaced whole. DIR is made if missing.",
+     .kind = OptionKind::directory,
+     .dest = "save"},
+    {.long_name = "--compare",
+     .metavar = "DIR",
+     .help = "Instead of each result, print how it differs from the one saved in DIR by --save, one line per "
+             "difference; the exit status is 3 when something differs. With --save too, the saved results are "
+             "then replaced.",
+     .kind = OptionKind::directory,
+     .dest = "compare"},
     {.long_name = "--version",
      .help = "show program's version number and exit",
      .kind = OptionKind::version,
      .dest = "version"},
 }};
+
+// FILE ...: any number of configuration files, after the options (argparse's
+// nargs="*"). The kind says what completes it.
+inline constexpr OptionSpec file_arguments{
+    .long_name = {},
+    .metavar = "FILE",
+    .help =
+        "A configuration file to run: a name in the configuration directory, or a path when it holds a slash "
+        "(./mine.cfg). Files run in the order given; without FILE, every .cfg file of the configuration "
+        "directory runs.",
+    .kind = OptionKind::file,
+    .dest = "files"};
 
 namespace detail {
 
@@ -197,7 +223,8 @@ constexpr bool table_is_sound() {
           (!option.short_name.empty() && option_table[j].short_name == option.short_name))
         return false;
   }
-  return option_table[0].kind == OptionKind::help;
+  return option_table[0].kind == OptionKind::help && plain_help(file_arguments.help) &&
+         !file_arguments.metavar.empty() && file_arguments.long_name.empty();
 }
 static_assert(table_is_sound());
 
