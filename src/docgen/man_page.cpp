@@ -2,9 +2,9 @@
 
 #include <string_view>
 
+#include "base/version.hpp"
 #include "cli/command_line_help.hpp"
 #include "cli/option_table.hpp"
-#include "base/version.hpp"
 
 namespace quillon::docgen {
 namespace {
