@@ -30,7 +30,9 @@ constexpr Entry exit_statuses[] = {
     {"1", "A login was refused (Login failed is printed), or an error ended the run (reported on standard error)."},
     {"2", "The command line was not understood, or a FILE cannot be read (usage on standard error)."},
     {"3", "With --compare: a result differs from the saved one, or has none."},
-    {"130", "Interrupted with Ctrl-C: the native program ends by SIGINT, which a shell reports as 130."},
+    {"130, 143, 129",
+     "Stopped by SIGINT (Ctrl-C), SIGTERM or SIGHUP: the native program ends by that signal itself, which a shell "
+     "reports as 128 plus its number; what completed before it is written out."},
 };
 
 constexpr Entry examples[] = {
