@@ -385,7 +385,7 @@ def test_password_from_the_environment_comes_before_any_prompt(sim, tmp_path, fr
     assert b"Enter Norvane Controller Password: " in asked.stderr
 
 
-# --- the specified options are untouched ---------------------------------------------------------------
+# --- the original four options keep their help lines and abbreviations ----------------------------------
 
 
 def _original_help_lines(columns):
