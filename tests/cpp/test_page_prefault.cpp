@@ -9,7 +9,7 @@
 
 namespace {
 
-TEST(PagePrefault, WritesMeanwhileStayAsWritten) {
+TEST(PagePrefaultThreads, WritesMeanwhileStayAsWritten) {
   constexpr std::size_t bytes = std::size_t{48} << 20;
   static_assert(bytes >= quillon::PagePrefault::worth_bytes);
   for (std::size_t stop_after : {std::size_t{0}, bytes / 3, bytes}) {

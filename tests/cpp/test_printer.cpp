@@ -11,7 +11,6 @@
 #include "json/json_value.hpp"
 #include "print/printer.hpp"
 #include "print/repr.hpp"
-#include "text/unicode.hpp"
 
 using quillon::json::Arena;
 using quillon::json::Member;
@@ -59,7 +58,7 @@ TEST_P(DeepNesting, PrintsWithoutExhaustingTheStack) {
 
 INSTANTIATE_TEST_SUITE_P(Printer, DeepNesting, ::testing::Bool());
 
-TEST(Printer, HandsOverBoundedPiecesAsItGoes) {
+TEST(PrinterThreads, HandsOverBoundedPiecesAsItGoes) {
   Arena arena;
   std::vector<Value> rows;
   for (int i = 0; i < 50000; ++i) {
@@ -97,29 +96,6 @@ TEST(Printer, ObjectsSharingKeyStringsSortEachOnItsOwnOrder) {
   }
   EXPECT_EQ(quillon::pretty_format(arena.copy_array(records)),
             "[{'a': 2, 'b': 1}, {'a': 3, 'b': 4}, {'a': 6, 'b': 5}, {'a': 8, 'c': 7}, {'a': 10, 'b': 9}]");
-}
-
-// The escape width of every code point, the printable ones looked up in a
-// bit set of the Basic Multilingual Plane, against the range table. The
-// widths themselves are checked against the host's repr in test_printer.py.
-TEST(Printer, EscapeWidthOfEveryCodePoint) {
-  for (char32_t cp = 0; cp <= 0x10FFFF; ++cp) {
-    std::size_t expected = 1;
-    if (cp == '\t' || cp == '\n' || cp == '\r' || cp == '\\')
-      expected = 2;
-    else if (!quillon::unicode::is_printable(cp))
-      expected = cp <= 0xFF ? 4 : cp <= 0xFFFF ? 6 : 10;
-    ASSERT_EQ(quillon::repr::char_width(cp), expected) << std::hex << static_cast<std::uint32_t>(cp);
-    if (cp >= 0x80) {  // lone surrogates included
-      // The text writer escapes exactly the characters that are wider than one.
-      std::string text;
-      quillon::unicode::append(text, cp);
-      std::string quoted;
-      quillon::repr::append_text(quoted, text);
-      ASSERT_EQ(quoted.size() - 2, expected == 1 ? text.size() : expected)
-          << std::hex << static_cast<std::uint32_t>(cp);
-    }
-  }
 }
 
 // Records that just miss their line keep the members their flat trial
@@ -274,7 +250,7 @@ std::size_t first_difference(std::string_view a, std::string_view b) {
 
 // Blocks of elements printed on the other thread and joined in order give
 // the one-thread text, whatever the blocks, the width or the last element.
-TEST(PrinterListSplit, BlocksJoinIntoTheOneThreadText) {
+TEST(PrinterThreads, BlocksJoinIntoTheOneThreadText) {
   Arena arena;
   std::vector<std::string> storage;
   // Past 66 elements a list never fits 200 columns; every kind of element comes last once.
@@ -300,7 +276,7 @@ TEST(PrinterListSplit, BlocksJoinIntoTheOneThreadText) {
 // A writer that fails midway (a closed pipe, Ctrl-C): the failure arrives
 // and the other thread is stopped and joined, whether it is printing or
 // waiting two blocks ahead.
-TEST(PrinterListSplit, AWriterThatThrowsStopsTheOtherThread) {
+TEST(PrinterThreads, AWriterThatThrowsStopsTheOtherThread) {
   Arena arena;
   std::vector<std::string> storage;
   Value v = mixed_list(arena, storage, 3000);
