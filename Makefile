@@ -40,10 +40,9 @@ test: build format-check
 
 # The C++ unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer,
 # and those that run threads under ThreadSanitizer: every suite whose name ends
-# in "Threads". Only the test program is built, with clang (here it compiles
-# the Debug build in less than half of gcc's time).
-SANITIZE_CXX ?= clang++
-SANITIZE_CMAKE = cmake -S . -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=$(SANITIZE_CXX) \
+# in "Threads". Only the test program is built; -O1 runs the sanitized tests
+# five times faster than -O0, and line tables are all their reports need.
+SANITIZE_CMAKE = cmake -S . -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG='-O1 -g1' \
   -DQUILLON_PYTHON=OFF -DQUILLON_NATIVE=OFF
 sanitize: deps
 	$(SANITIZE_CMAKE) -B build/asan -DQUILLON_SANITIZE=address,undefined
