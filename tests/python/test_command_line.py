@@ -12,7 +12,7 @@ import re
 import shutil
 
 import pytest
-from hypothesis import given, settings, strategies as st
+from hypothesis import given, strategies as st
 
 from conftest import ROOT
 from quillon import _core
@@ -169,13 +169,11 @@ progs = st.sampled_from(["quillon", "q", "", "quillon automation program name", 
 widths = st.sampled_from([78, 118, 40, 20, 11, 0])
 
 
-@settings(max_examples=2000, deadline=None)
 @given(st.lists(tokens, max_size=8), progs, widths)
 def test_matches_argparse(args, prog, width):
     check(args, prog, width)
 
 
-@settings(max_examples=300, deadline=None)
 @given(st.text(max_size=40), st.integers(min_value=-5, max_value=250),
        st.sampled_from([["-h"], ["--bogus"], ["--version"], ["--jobs", "0"]]))
 def test_help_and_usage_layout_match_argparse(prog, width, args):
@@ -187,7 +185,6 @@ def test_help_and_usage_layout_match_argparse(prog, width, args):
 number_text = st.text("0123456789_.eE+- \t\u0663\u3000infatyINF", max_size=8)
 
 
-@settings(max_examples=1500, deadline=None)
 @given(st.sampled_from(["--connect-timeout", "--max-time", "--retry", "--retry-delay", "--max-filesize", "--jobs"]),
        st.one_of(number_text, st.floats(allow_nan=False).map(repr), st.integers(-3, 120).map(str)))
 def test_number_values_match_argparse(option, text):
@@ -251,7 +248,6 @@ def test_refusals(args, message):
     check(args)
 
 
-@settings(max_examples=200, deadline=None)
 @given(st.one_of(
     st.none(),
     st.integers(min_value=-5, max_value=500).map(str),

@@ -5,14 +5,12 @@ import re
 import sys
 
 import pytest
-from hypothesis import HealthCheck, assume, given, settings
+from hypothesis import assume, given
 from hypothesis import strategies as st
 
 from quillon import _core
+from strategies import floats, integers, json_values, keys, texts
 from test_json_decode import REJECTED, documents, oracle, same
-from test_printer import floats, integers, keys, texts
-
-quick = settings(max_examples=400, deadline=None, suppress_health_check=[HealthCheck.too_slow])
 
 
 @pytest.fixture(autouse=True)
@@ -52,7 +50,6 @@ def paired_surrogates(value) -> bool:
     return False
 
 
-@quick
 @given(documents())
 def test_decoded_answers_are_written_back_as_the_host_writes_them(body):
     try:
@@ -64,14 +61,9 @@ def test_decoded_answers_are_written_back_as_the_host_writes_them(body):
     assert _core.json_rewrite(body, indented=True) == host_bytes(expected, indented=True)  # as --save writes it
 
 
-host_values = st.recursive(
-    st.one_of(st.none(), st.booleans(), integers, floats, texts(20)),
-    lambda kids: st.one_of(st.lists(kids, max_size=4), st.dictionaries(keys, kids, max_size=4)),
-    max_leaves=15,
-)
+host_values = json_values(st.one_of(st.none(), st.booleans(), integers, floats, texts(20)), keys)
 
 
-@quick
 @given(host_values)
 def test_host_values(value):
     assume(not paired_surrogates(value))

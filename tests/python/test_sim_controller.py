@@ -67,7 +67,8 @@ def test_scripted_answers(sim):
 
 def test_stops_by_itself():
     with SimController(lifetime=0.3) as sim:
-        time.sleep(0.6)
+        sim.wait()
+        sim._timer.join(10)  # wait() returns before the timer's stop() has closed the socket
         with pytest.raises(requests.ConnectionError):
             post(sim, {}, timeout=2)
 
