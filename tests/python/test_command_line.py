@@ -12,7 +12,7 @@ import re
 import shutil
 
 import pytest
-from hypothesis import given, strategies as st
+from hypothesis import example, given, strategies as st
 
 from conftest import ROOT
 from quillon import _core
@@ -164,12 +164,16 @@ values = st.one_of(
     st.builds("-{}{}".format, st.text("0123456789", max_size=3), st.sampled_from(["", ".", ".5", ".25"])),
 )
 joined = st.builds(lambda option, value: option + "=" + value, option_spellings, values)
-tokens = st.one_of(option_spellings, option_spellings, joined, values)
+# An argument that starts like an option but holds a space is a plain argument.
+spaced = st.builds(lambda option, value: option + " " + value, option_spellings, values)
+tokens = st.one_of(option_spellings, option_spellings, joined, values, spaced)
 progs = st.sampled_from(["quillon", "q", "", "quillon automation program name", "prog\n\n\nname", "é" * 30])
 widths = st.sampled_from([78, 118, 40, 20, 11, 0])
 
 
 @given(st.lists(tokens, max_size=8), progs, widths)
+@example(["--user name", "-v y", "-x y"], "quillon", 78)
+@example(["-v="], "quillon", 78)
 def test_matches_argparse(args, prog, width):
     check(args, prog, width)
 

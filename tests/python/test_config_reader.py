@@ -9,7 +9,7 @@ import os
 import tempfile
 
 import pytest
-from hypothesis import given, settings
+from hypothesis import example, given, settings
 from hypothesis import event as hypothesis_event
 from hypothesis import strategies as st
 
@@ -117,7 +117,7 @@ SUFFIXES = ["", " # c", "x", "]"]
 
 @st.composite
 def header(draw, name=None, pad=None):
-    name = draw(st.one_of(st.sampled_from(SECTIONS), words)) if name is None else name
+    name = draw(st.one_of(st.sampled_from(SECTIONS + ["", "]"]), words)) if name is None else name
     return (draw(indent) if pad is None else pad) + "[" + name + "]" + draw(st.sampled_from(SUFFIXES))
 
 
@@ -139,7 +139,7 @@ def chain(draw):
 def dirty_lines(draw):
     """Anything goes: stray lines, empty keys, repeated keys and headers."""
     kinds = ["key"] * 3 + ["header", "cont", "cont", "blank", "comment", "stray", "chain"]
-    lines = [draw(st.sampled_from(["[s]", "[DEFAULT]", "[norvane]", "x", "", "# top"]))]
+    lines = [draw(st.sampled_from(["[s]", "[DEFAULT]", "[norvane]", "[]", "[]]", "x", "", "# top"]))]
     for kind in draw(st.lists(st.sampled_from(kinds), max_size=20)):
         if kind == "key":
             lines.append(draw(key_line()))
@@ -221,6 +221,7 @@ def config_text(draw):
 # The widest grammar of all: the long run reads ten times more texts here.
 @settings(max_examples=50_000) if LONG else settings()
 @given(config_text())
+@example(b"[s]\n[]\na = 1\n")  # "[]" is no header
 def test_reader_agrees_with_host(data):
     assert_same(data, hypothesis_event)
 

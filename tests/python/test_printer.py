@@ -20,7 +20,9 @@ def filler(length, draw):
     return (unit * (length // len(unit) + 1))[:length]
 
 
-scalars = st.one_of(st.none(), st.booleans(), integers, floats, texts(), texts(12))
+# Texts thick with quotes and backslashes: the quote is chosen from the whole text.
+quote_texts = st.lists(st.sampled_from(["'", '"', "\\", "a", " "]), max_size=8).map("".join)
+scalars = st.one_of(st.none(), st.booleans(), integers, floats, texts(), texts(12), quote_texts)
 
 
 @st.composite
@@ -54,6 +56,7 @@ def host(value, width=WIDTH):
 @given(values())
 @example({"name": "x" * 90, "results": ["y" * 60, "z" * 60]})
 @example("\x85".join(["word " * 20] * 4))
+@example(["it's", "it's \"so\"", "\"it's\"", "'\"", "\"'", "\\'", "'\\\""])
 def test_matches_host_at_width_200(value):
     assert _core.pformat(value) == host(value)
 
