@@ -24,6 +24,9 @@
    and off, and why they went.)
 7. Keys alike at both ends (bench/key_collisions.py): decoding an object of
    100,000 such keys against one of as many distinct keys.
+8. The portable build (bench/portable_build.py): the run of 4 by the native
+   program of this build and by that of the wheels (make portable: zig's
+   clang for the oldest glibc), interleaved.
 
 `--only keys` (or any sections) runs just those and replaces their tables
 in the results file, leaving the others as they were. `--before NAME=BUILD`
@@ -52,6 +55,7 @@ ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "bench"))
 import generate_answers  # noqa: E402
 import key_collisions  # noqa: E402
+import portable_build  # noqa: E402
 from measuring import (ANSWER_ACTION, MB, PASSWORD, Series, fmt, measure, median, output_digest,  # noqa: E402
                        controller_and_scratch, ratio, run_interleaved)
 
@@ -605,9 +609,10 @@ def main():
     parser.add_argument("--host-runs-100mb", type=int, default=3,
                         help="runs of the host stack on the 100 MB answer (about 35 s each)")
     parser.add_argument("--quick", action="store_true", help="skip the 100 MB answer and use 3 runs")
-    every = ["answers", "run", "startup", "big-run", "jobs", "keys"]
+    every = ["answers", "run", "startup", "big-run", "jobs", "keys", "portable"]
     parser.add_argument("--only", nargs="*", choices=every, default=every,
                         help="these sections only; their tables replace the same sections of --out")
+    parser.add_argument("--portable", default="build/portable", help="the portable build's directory (make portable)")
     parser.add_argument("--out", default=str(ROOT / "bench" / "results.md"))
     parser.add_argument("--before", action="append", default=[], metavar="NAME=BUILD",
                         help="an earlier build (its CMake build directory) measured as a contender of its own")
@@ -659,6 +664,8 @@ def main():
         sections += jobs_table(jobs_series) + [""]
     if "keys" in args.only:
         sections += key_collisions.keys_table(key_collisions.keys_benchmark(build, max(runs, 7))) + [""]
+    if "portable" in args.only and not args.quick:
+        sections += portable_build.portable_build_section(build, (ROOT / args.portable).resolve(), runs) + [""]
     load_end = " ".join(f"{x:.2f}" for x in os.getloadavg())
     description = [d.replace("{load_start}", load_start).replace("{load_end}", load_end) for d in description]
     report = ["# Benchmark results", "", *description,

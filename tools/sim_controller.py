@@ -312,6 +312,11 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             sim._stopping.wait()
             self.close_connection = True
             return
+        if mode == "hold":
+            sim._released.wait()  # release() or stop()
+            if sim._stopping.is_set():
+                self.close_connection = True
+                return
         if mode == "close":
             self.close_connection = True
             return
@@ -387,9 +392,12 @@ class SimController:
         self.refuse_logins = False  # when true, every login is answered as a bad password
         self.close_after_answer = False  # close each connection after one answer, without saying so
         self._lock = threading.Lock()
+        self._arrived = threading.Condition(self._lock)  # notified on every request logged
         self._scripts = []
         self._connections = 0
         self._stopping = threading.Event()
+        self._released = threading.Event()
+        self._closed = threading.Event()
         self._host, self._port, self._lifetime = host, port, lifetime
         self._server = None
         self._timer = None
@@ -419,15 +427,27 @@ class SimController:
         with self._lock:
             server, self._server = self._server, None
         self._stopping.set()
+        self._released.set()
         if self._timer is not None and self._timer is not threading.current_thread():
             self._timer.cancel()
         if server is not None:
             server.shutdown()
             server.server_close()
+            self._closed.set()
 
     def wait(self):
-        """Blocks until the server stops (lifetime over or stop())."""
-        self._stopping.wait()
+        """Blocks until the server has stopped (lifetime over or stop()) and its socket is closed."""
+        self._closed.wait()
+
+    def wait_for(self, condition, timeout=30):
+        """Blocks until `condition()` holds, checked as each request is logged; False if it
+        still does not after `timeout` seconds."""
+        with self._arrived:
+            return self._arrived.wait_for(condition, timeout)
+
+    def wait_for_request(self, action, count=1, timeout=30):
+        """Blocks until `count` requests for `action` have arrived; False if they have not within `timeout`."""
+        return self.wait_for(lambda: self.actions().count(action) >= count, timeout)
 
     def __enter__(self):
         return self.start()
@@ -443,10 +463,11 @@ class SimController:
         `body`: bytes and text are sent as they are, anything else as JSON.
         `mode`: None answers; "close" drops the connection without an answer;
         "reset" sends the headers and half the body, then resets the connection;
-        "hang" never answers (until the server stops); "stall" sends the answer and
-        then holds the connection without a further byte. `headers`: extra ones; a
-        Content-Length among them is announced instead of the body's length, and
-        the connection closes after the body.
+        "hang" never answers (until the server stops); "hold" answers once release()
+        is called (and closes the connection if the server stops first); "stall"
+        sends the answer and then holds the connection without a further byte.
+        `headers`: extra ones; a Content-Length among them is announced instead of
+        the body's length, and the connection closes after the body.
         """
         with self._lock:
             self._scripts.append(_Script(status, _as_bytes(body), content_type, action, count, mode,
@@ -456,6 +477,10 @@ class SimController:
         """The next `count` requests are sent on to `location` with `status`."""
         self.script(body=b"", status=status, content_type="text/plain", action=action, count=count,
                     headers={"Location": location})
+
+    def release(self):
+        """Lets every request held by mode "hold" have its answer, now and later."""
+        self._released.set()
 
     def clear_script(self):
         with self._lock:
@@ -483,6 +508,7 @@ class SimController:
     def _respond(self, action, fields, entry):
         with self._lock:
             self.requests.append(entry)
+            self._arrived.notify_all()
             if action == "login":
                 self.logins += 1
             for i, s in enumerate(self._scripts):

@@ -44,6 +44,9 @@ void expect_options(const CommandLineOptions& actual, const CommandLineOptions& 
   EXPECT_EQ(actual.verbose, expected.verbose);
   EXPECT_EQ(actual.jobs, expected.jobs);
   EXPECT_EQ(actual.json, expected.json);
+  EXPECT_EQ(actual.save, expected.save);
+  EXPECT_EQ(actual.compare, expected.compare);
+  EXPECT_EQ(actual.files, expected.files);
 }
 
 CommandLineOptions with(void (*set)(CommandLineOptions&)) {
@@ -105,7 +108,9 @@ TEST(CommandLine, RefusedLinesNameTheFirstFault) {
   };
   const std::vector<Case> cases = {
       {{"--con", "x"}, "ambiguous option: --con could match --controller_ip, --config_dir, --connect-timeout"},
-      {{"--c=x"}, "ambiguous option: --c=x could match --controller_ip, --config_dir, --connect-timeout, --cacert"},
+      {{"--c=x"},
+       "ambiguous option: --c=x could match --controller_ip, --config_dir, --connect-timeout, --cacert, "
+       "--compare"},
       {{"--ver"}, "ambiguous option: --ver could match --verify, --verbose, --version"},
       {{"--max", "5"}, "ambiguous option: --max could match --max-time, --max-filesize"},
       // An empty CA file name would turn the check it asks for off.
@@ -114,7 +119,8 @@ TEST(CommandLine, RefusedLinesNameTheFirstFault) {
       {{"--password", "-x"}, "argument --password: expected one argument"},
       {{"--username"}, "argument --username: expected one argument"},
       {{"--username", "--", "x"}, "argument --username: expected one argument"},
-      {{"--bogus", "x", "-u", "--", "--username", "y"}, "unrecognized arguments: --bogus x -u -- --username y"},
+      // The first plain arguments are files; plain arguments after a later option are not.
+      {{"--bogus", "x", "-u", "--", "--username", "y"}, "unrecognized arguments: --bogus -u -- --username y"},
       {{"-hx"}, "argument -h/--help: ignored explicit argument 'x'"},
       {{"--help="}, "argument -h/--help: ignored explicit argument ''"},
       // Ambiguity is found before any option acts, even a -h ahead of it.

@@ -401,7 +401,9 @@ std::size_t rejected_at(const std::string& body) {
 // still found where it is.
 TEST(JsonDecode, IndexGivenBackAsReadStillDecodesInOrder) {
   constexpr int count = 1000000;
-  const std::string whole = big_answer(count);
+  const int last = count - 3;
+  std::size_t at = 0;  // where element `last` starts
+  const std::string whole = big_answer(count, last, element(last), &at);
   ASSERT_GT(whole.size(), std::size_t{33} << 20);
   Document doc = decode(whole);
   const Value& results = doc.root.members()[1].value;
@@ -411,9 +413,19 @@ TEST(JsonDecode, IndexGivenBackAsReadStillDecodesInOrder) {
     render(results.items()[static_cast<std::size_t>(i)], out);
     EXPECT_EQ(out, rendered(element(i))) << i;
   }
-  std::size_t at = 0;
-  const std::string broken = big_answer(count, count - 3, "{\"a\" 1}", &at);
+  // Copies of the same text with that element damaged: built once, as the
+  // sanitizer builds take long over a million elements.
+  std::string broken = whole;
+  broken.replace(at, element(last).size(), "{\"a\" 1}");
   EXPECT_EQ(rejected_at(broken), at + 5);
+  std::string deep = whole;
+  deep.replace(at, element(last).size(), std::string(max_depth - 1, '[') + std::string(max_depth - 1, ']'));
+  try {
+    decode(deep);
+    ADD_FAILURE() << "accepted";
+  } catch (const JsonDecodeError& e) {
+    EXPECT_NE(e.reason().find("deeper"), std::string::npos) << e.what();
+  }
 }
 
 // A long decode calls the caller's check every megabyte or so, and stops

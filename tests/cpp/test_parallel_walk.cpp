@@ -67,7 +67,7 @@ struct ParallelCase {
   }
 };
 
-TEST(ParallelWalk, PrintsExactlyWhatTheSequentialWalkPrints) {
+TEST(ParallelWalkThreads, PrintsExactlyWhatTheSequentialWalkPrints) {
   ParallelCase files(12);
   auto sequential = files.run(0);
   EXPECT_NE(sequential.first.find("'a': 'q0y'"), std::string::npos);
@@ -77,7 +77,7 @@ TEST(ParallelWalk, PrintsExactlyWhatTheSequentialWalkPrints) {
 // The same output and the same error line, naming the same file, whether the
 // failure is a file's own query, a compound query's elements (run on other
 // workers) or a file that cannot be read.
-TEST(ParallelWalk, EndsAtTheFirstFailingFileInDirectoryOrder) {
+TEST(ParallelWalkThreads, EndsAtTheFirstFailingFileInDirectoryOrder) {
   struct Case {
     int failing, unreadable;
     std::string error;
@@ -99,7 +99,7 @@ TEST(ParallelWalk, EndsAtTheFirstFailingFileInDirectoryOrder) {
 
 // One at a time, a compound query stops at its first failing element; with
 // workers, no element after it is sent once the failure is known.
-TEST(ParallelWalk, NoElementIsSentAfterAFailingOne) {
+TEST(ParallelWalkThreads, NoElementIsSentAfterAFailingOne) {
   ScratchDir dir;
   dir.write("names.list", "[default]\nfilters = results, name\n[norvane]\naction = names\n");
   dir.write("details.cfg", "[default]\nfilters = results, size\n[norvane]\naction = show\nitem = output(names.list)\n");
@@ -134,7 +134,7 @@ TEST(ParallelWalk, NoElementIsSentAfterAFailingOne) {
 // Ctrl-C while one worker waits for an answer that never comes and another
 // for a FIFO nobody writes to: the walk stops both and returns, and no task
 // outlives what it uses.
-TEST(ParallelWalk, AnInterruptStopsWorkersWaitingInRequestsAndOnFifos) {
+TEST(ParallelWalkThreads, AnInterruptStopsWorkersWaitingInRequestsAndOnFifos) {
   ScratchDir dir;
   dir.write("hang.cfg", "[default]\ndescription = hangs\n[norvane]\naction = hang\n");
   ASSERT_EQ(::mkfifo((dir.path() + "/fifo.cfg").c_str(), 0600), 0);
@@ -171,7 +171,7 @@ TEST(ParallelWalk, AnInterruptStopsWorkersWaitingInRequestsAndOnFifos) {
 
 // A worker that cannot be had ends the run with its cause; the workers
 // started before it are stopped, not left waiting.
-TEST(ParallelWalk, AWorkerThatCannotStartEndsTheRunWithItsCause) {
+TEST(ParallelWalkThreads, AWorkerThatCannotStartEndsTheRunWithItsCause) {
   ParallelCase files(3);
   RunSettings settings = settings_for(files.dir);
   settings.jobs = 4;

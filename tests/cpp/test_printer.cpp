@@ -10,7 +10,6 @@
 #include "json/json_value.hpp"
 #include "print/printer.hpp"
 #include "print/repr.hpp"
-#include "text/unicode.hpp"
 
 using quillon::json::Arena;
 using quillon::json::Member;
@@ -105,29 +104,6 @@ TEST(Printer, ObjectsSharingKeyStringsSortEachOnItsOwnOrder) {
   }
   EXPECT_EQ(quillon::pretty_format(arena.copy_array(records)),
             "[{'a': 2, 'b': 1}, {'a': 3, 'b': 4}, {'a': 6, 'b': 5}, {'a': 8, 'c': 7}, {'a': 10, 'b': 9}]");
-}
-
-// The escape width of every code point, the printable ones looked up in a
-// bit set of the Basic Multilingual Plane, against the range table. The
-// widths themselves are checked against the host's repr in test_printer.py.
-TEST(Printer, EscapeWidthOfEveryCodePoint) {
-  for (char32_t cp = 0; cp <= 0x10FFFF; ++cp) {
-    std::size_t expected = 1;
-    if (cp == '\t' || cp == '\n' || cp == '\r' || cp == '\\')
-      expected = 2;
-    else if (!quillon::unicode::is_printable(cp))
-      expected = cp <= 0xFF ? 4 : cp <= 0xFFFF ? 6 : 10;
-    ASSERT_EQ(quillon::repr::char_width(cp), expected) << std::hex << static_cast<std::uint32_t>(cp);
-    if (cp >= 0x80) {  // lone surrogates included
-      // The text writer escapes exactly the characters that are wider than one.
-      std::string text;
-      quillon::unicode::append(text, cp);
-      std::string quoted;
-      quillon::repr::append_text(quoted, text);
-      ASSERT_EQ(quoted.size() - 2, expected == 1 ? text.size() : expected)
-          << std::hex << static_cast<std::uint32_t>(cp);
-    }
-  }
 }
 
 // Records that just miss their line keep the members their flat trial

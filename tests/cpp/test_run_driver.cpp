@@ -1,13 +1,17 @@
 // The run driver against a scripted controller: what a failing file leaves
 // printed, refused logins, which arguments are kept out of the process list
-// and when output is written out.
+// and when output is written out; saved results.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 
+#include "base/atomic_file.hpp"
 #include "base/list_directory.hpp"
+#include "base/read_file.hpp"
 #include "cli/file_report.hpp"
 #include "cli/run_driver.hpp"
+#include "cli/saved_results.hpp"
 #include "fakes.hpp"
 
 using namespace quillon;
@@ -94,7 +98,8 @@ TEST(RunDriver, MemoryRunningOutWhilePrintingNamesTheFile) {
   struct Full : RecordingFrontEnd {
     void write_result(std::string_view) override { throw std::bad_alloc(); }
   } front_end;
-  FileReport report(front_end, /*json=*/false);
+  const RunSettings settings;
+  FileReport report(front_end, settings);
   json::Value items[] = {json::Value::integer(1), json::Value::integer(2)};
   try {
     report.result("big.cfg", json::Value::array(items, 2));
@@ -103,6 +108,36 @@ TEST(RunDriver, MemoryRunningOutWhilePrintingNamesTheFile) {
     EXPECT_EQ(e.kind(), ErrorKind::memory);
     EXPECT_EQ(describe_for_operator(e), "big.cfg: MemoryError: out of memory");
   }
+}
+
+// A save cut short at any piece leaves the earlier result as it was and no
+// other file; one that completes replaces it, in a directory made on demand.
+TEST(RunDriver, ASavedResultIsReplacedWholeOrNotAtAll) {
+  ScratchDir dir;
+  const std::string store = dir.path() + "/runs/saved";
+  make_directories(store);
+  std::ofstream(saved_result_path(store, "big.cfg")) << "earlier\n";
+  json::Arena arena;
+  std::vector<json::Value> items(30000, json::Value::text("a text long enough to need several pieces"));
+  const json::Value big = arena.copy_array(items);
+  int pieces = 0;
+  for (int stop_at = 1;; ++stop_at) {
+    int seen = 0;
+    try {
+      save_result(store, "big.cfg", big, [&] {
+        if (++seen == stop_at) throw Error(ErrorKind::interrupted, "interrupted");
+      });
+      pieces = seen;
+      break;
+    } catch (const Error&) {
+    }
+    EXPECT_EQ(list_directory(store), std::vector<std::string>{"big.cfg.json"});
+    EXPECT_EQ(read_file(saved_result_path(store, "big.cfg")), "earlier\n");
+  }
+  EXPECT_GT(pieces, 2);
+  EXPECT_EQ(list_directory(store), std::vector<std::string>{"big.cfg.json"});
+  EXPECT_EQ(read_file(saved_result_path(store, "big.cfg")).substr(0, 53),
+            "[\n  \"a text long enough to need several pieces\",\n  \"a");
 }
 
 }  // namespace

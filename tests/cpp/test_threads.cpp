@@ -13,7 +13,7 @@ bool blocked_here(int signal) {
   return sigismember(&mask, signal) == 1;
 }
 
-TEST(StartThread, NewThreadBlocksStopSignalsCallerKeepsItsMask) {
+TEST(Threads, NewThreadBlocksStopSignalsCallerKeepsItsMask) {
   ASSERT_FALSE(blocked_here(SIGINT));
   bool blocked[3] = {};
   quillon::start_thread([&] {

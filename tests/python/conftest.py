@@ -8,6 +8,18 @@ BUILD = Path(os.environ.get("QUILLON_BUILD", ROOT / "build" / "dev"))
 sys.path.insert(0, str(BUILD / "python"))
 sys.path.insert(0, str(ROOT / "tests" / "python"))
 
+# --- hypothesis ----------------------------------------------------------------
+# One profile per speed. The default keeps pytest within minutes: the shared
+# strategies lean on edge cases, so a modest count still reaches them in every
+# run. QUILLON_LONG=1 (make fuzz-long) runs each test far deeper.
+from hypothesis import HealthCheck, settings  # noqa: E402
+
+LONG = os.environ.get("QUILLON_LONG") == "1"
+_SLOW_STRATEGIES = [HealthCheck.too_slow, HealthCheck.data_too_large]
+settings.register_profile("quick", max_examples=100, deadline=None, suppress_health_check=_SLOW_STRATEGIES)
+settings.register_profile("long", max_examples=5000, deadline=None, suppress_health_check=_SLOW_STRATEGIES)
+settings.load_profile("long" if LONG else "quick")
+
 # --- simulated controller ------------------------------------------------------
 import pytest  # noqa: E402
 

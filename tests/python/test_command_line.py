@@ -12,7 +12,7 @@ import re
 import shutil
 
 import pytest
-from hypothesis import given, settings, strategies as st
+from hypothesis import example, given, strategies as st
 
 from conftest import ROOT
 from quillon import _core
@@ -20,7 +20,7 @@ from quillon import _core
 NAMES = ["--controller_ip", "--username", "--password", "--config_dir"]
 DESTS = [name[2:] for name in NAMES]
 NEW_NAMES = ["--connect-timeout", "--max-time", "--retry", "--retry-delay", "--cacert", "--max-filesize", "--verify",
-             "--verbose", "--jobs", "--json", "--version"]
+             "--verbose", "--jobs", "--json", "--save", "--compare", "--version"]
 NUMBER_DESTS = {"connect_timeout", "max_time", "retry", "retry_delay", "max_filesize", "jobs"}
 VERSION = re.search(r'^version = "([^"]+)"', (ROOT / "pyproject.toml").read_text(), re.M).group(1)
 
@@ -71,25 +71,25 @@ def host_parser(prog, width):
     parser.add_argument("--config_dir", help="Configuration Directory. Defaults to \"config\" if not specified.")
     parser.add_argument("--connect-timeout", metavar="SECONDS", type=seconds, help=(
         "Give up when the connection to the controller, TLS handshake included, is not made within SECONDS "
-        "(decimals allowed). No limit if not specified."))
+        "(decimals allowed, at most 86400). No limit if not specified."))
     parser.add_argument("--max-time", metavar="SECONDS", type=seconds, help=(
-        "Give up on a request that has not been answered in full within SECONDS (decimals allowed). No limit "
-        "if not specified."))
+        "Give up on a request that has not been answered in full within SECONDS (decimals allowed, at most "
+        "86400). No limit if not specified."))
     parser.add_argument("--retry", metavar="N", type=count(0, 100), help=(
-        "Repeat a request up to N times when it failed transiently: when no connection could be made, or the "
-        "controller answered 429 or 503, and for a login also 502 or 504. A query that may have reached the "
-        "controller is never repeated, and an answer with one of those statuses is never taken as a result. No "
-        "retries if not specified."))
+        "Repeat a request up to N times (at most 100) when it failed transiently: when no connection could be "
+        "made, or the controller answered 429 or 503, and for a login also 502 or 504. A query that may have "
+        "reached the controller is never repeated, and an answer with one of those statuses is never taken as a "
+        "result. No retries if not specified."))
     parser.add_argument("--retry-delay", metavar="SECONDS", type=seconds, help=(
-        "Seconds to wait before each retry (decimals allowed), unless the controller asks for another wait, "
+        "Seconds to wait before each retry (decimals allowed, at most 86400), unless the controller asks for another wait, "
         "which is capped at 60 seconds. Defaults to 1 if not specified."))
     parser.add_argument("--cacert", metavar="FILE", type=file_name, help=(
         "Check the controller's certificate against the CA certificates in FILE (PEM) and its name against "
         "the address; on a mismatch nothing is sent. Without this option or --verify, certificates are not "
         "checked."))
     parser.add_argument("--max-filesize", metavar="BYTES", type=count(0, 2147483647), help=(
-        "Refuse an answer larger than BYTES, counted after decompression: the run ends with an error naming the "
-        "file. No limit if not specified or 0."))
+        "Refuse an answer larger than BYTES (at most 2147483647), counted after decompression: the run ends "
+        "with an error naming the file. No limit if not specified or 0."))
     parser.add_argument("--verify", action="store_true", help=(
         "Check the controller's certificate against the system's trusted CA certificates and its name "
         "against the address; on a mismatch nothing is sent."))
@@ -97,12 +97,23 @@ def host_parser(prog, width):
         "Describe every request on standard error: the file, the URL, the form fields, the HTTP status, the "
         "answer's size and the time taken. The password and CID are shown as ***."))
     parser.add_argument("-j", "--jobs", metavar="N", type=count(1, 100), help=(
-        "Run up to N configuration files, and the requests of a compound query, at once; the output stays in "
+        "Run up to N (at most 100) configuration files, and the requests of a compound query, at once; the output stays in "
         "order. Without this option, one at a time. Note: with --jobs, files after a failing one may already "
         "have run."))
     parser.add_argument("--json", action="store_true", help=(
         "Write one JSON object per configuration file, one per line, instead of the printed results."))
+    parser.add_argument("--save", metavar="DIR", help=(
+        "After each configuration file, write its result as JSON to DIR/NAME.json, NAME being the file's name; "
+        "an earlier one is replaced whole. DIR is made if missing."))
+    parser.add_argument("--compare", metavar="DIR", help=(
+        "Instead of each result, print how it differs from the one saved in DIR by --save, one line per "
+        "difference; the exit status is 3 when something differs. With --save too, the saved results are "
+        "then replaced."))
     parser.add_argument("--version", action="version", version="quillon " + VERSION)
+    parser.add_argument("files", nargs="*", metavar="FILE", help=(
+        "A configuration file to run: a name in the configuration directory, or a path when it holds a slash "
+        "(./mine.cfg). Files run in the order given; without FILE, every .cfg file of the configuration "
+        "directory runs."))
     return parser
 
 
@@ -118,7 +129,8 @@ def argparse_outcome(args, prog, width):
             return "help" if out.getvalue().startswith("usage: ") else "version", None, out.getvalue(), 0
         return "usage_error", None, err.getvalue(), exit.code
     # "--option=--" leaves an empty list: empty text, or no number.
-    options = {k: ((None if k in NUMBER_DESTS else "") if v == [] else v) for k, v in vars(namespace).items()}
+    options = {k: ((None if k in NUMBER_DESTS else "") if v == [] and k != "files" else v)
+               for k, v in vars(namespace).items()}
     return "run", options, "", 0
 
 
@@ -152,18 +164,20 @@ values = st.one_of(
     st.builds("-{}{}".format, st.text("0123456789", max_size=3), st.sampled_from(["", ".", ".5", ".25"])),
 )
 joined = st.builds(lambda option, value: option + "=" + value, option_spellings, values)
-tokens = st.one_of(option_spellings, option_spellings, joined, values)
+# An argument that starts like an option but holds a space is a plain argument.
+spaced = st.builds(lambda option, value: option + " " + value, option_spellings, values)
+tokens = st.one_of(option_spellings, option_spellings, joined, values, spaced)
 progs = st.sampled_from(["quillon", "q", "", "quillon automation program name", "prog\n\n\nname", "é" * 30])
 widths = st.sampled_from([78, 118, 40, 20, 11, 0])
 
 
-@settings(max_examples=2000, deadline=None)
 @given(st.lists(tokens, max_size=8), progs, widths)
+@example(["--user name", "-v y", "-x y"], "quillon", 78)
+@example(["-v="], "quillon", 78)
 def test_matches_argparse(args, prog, width):
     check(args, prog, width)
 
 
-@settings(max_examples=300, deadline=None)
 @given(st.text(max_size=40), st.integers(min_value=-5, max_value=250),
        st.sampled_from([["-h"], ["--bogus"], ["--version"], ["--jobs", "0"]]))
 def test_help_and_usage_layout_match_argparse(prog, width, args):
@@ -175,7 +189,6 @@ def test_help_and_usage_layout_match_argparse(prog, width, args):
 number_text = st.text("0123456789_.eE+- \t\u0663\u3000infatyINF", max_size=8)
 
 
-@settings(max_examples=1500, deadline=None)
 @given(st.sampled_from(["--connect-timeout", "--max-time", "--retry", "--retry-delay", "--max-filesize", "--jobs"]),
        st.one_of(number_text, st.floats(allow_nan=False).map(repr), st.integers(-3, 120).map(str)))
 def test_number_values_match_argparse(option, text):
@@ -196,13 +209,20 @@ def test_number_values_match_argparse(option, text):
     (["-vj", "1_0", "--retry-delay= 0.5 "], {"verbose": True, "jobs": 10, "retry_delay": 0.5}),
     # Given twice, the later counts, even when it empties the value.
     (["--jobs", "4", "--jobs=--"], {}),
+    # Files after the options, in the order given; the first "--" ends the options and is dropped.
+    (["--sa", "out", "--com=out", "b.cfg", "a.cfg", "b.cfg"], {"save": "out", "compare": "out",
+                                                               "files": ["b.cfg", "a.cfg", "b.cfg"]}),
+    (["--json", "--", "-x.cfg", "--", "--user"], {"json": True, "files": ["-x.cfg", "--", "--user"]}),
+    (["a.cfg", "--", "--json"], {"files": ["a.cfg", "--json"]}),
+    (["-", "-1", "a b", "--json"], {"files": ["-", "-1", "a b"], "json": True}),
 ])
 def test_resolved_values(args, expected):
     action, options, _, status = _core.parse_command_line(args, "quillon", 78)
     assert (action, status) == ("run", 0)
     flags = {"verify", "verbose", "json"}
-    assert options == {dest: expected.get(dest, False if dest in flags else None) for dest in options}
-    assert set(options) == set(DESTS) | {name[2:].replace("-", "_") for name in NEW_NAMES[:-1]}
+    assert options == {dest: expected.get(dest, False if dest in flags else [] if dest == "files" else None)
+                       for dest in options}
+    assert set(options) == set(DESTS) | {name[2:].replace("-", "_") for name in NEW_NAMES[:-1]} | {"files"}
     check(args)
 
 
@@ -217,7 +237,10 @@ def test_resolved_values(args, expected):
     (["-j", "2.5"], "argument -j/--jobs: invalid int value: '2.5'"),
     (["-vx"], "argument -v/--verbose: ignored explicit argument 'x'"),
     (["--username", "--", "x"], "argument --username: expected one argument"),
-    (["--", "--username", "x"], "unrecognized arguments: -- --username x"),
+    # Options and files do not intermix: files after an option that follows the first files.
+    (["a.cfg", "--json", "b.cfg"], "unrecognized arguments: b.cfg"),
+    (["a.cfg", "--json", "--", "b.cfg"], "unrecognized arguments: -- b.cfg"),
+    (["--bogus", "a.cfg", "-j", "2", "b.cfg", "--json"], "unrecognized arguments: --bogus b.cfg"),
     (["-hx"], "argument -h/--help: ignored explicit argument 'x'"),
     # The ambiguity is found before -h takes effect.
     (["-h", "--con"], "ambiguous option: --con could match --controller_ip, --config_dir, --connect-timeout"),
@@ -229,7 +252,6 @@ def test_refusals(args, message):
     check(args)
 
 
-@settings(max_examples=200, deadline=None)
 @given(st.one_of(
     st.none(),
     st.integers(min_value=-5, max_value=500).map(str),

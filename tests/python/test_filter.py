@@ -11,9 +11,10 @@ import json
 import sys
 
 import pytest
-from hypothesis import HealthCheck, given, settings, strategies as st
+from hypothesis import given, strategies as st
 
 from quillon import _core
+from strategies import json_values
 from test_json_decode import same
 
 # Built at run time so that it is not the interned literal: identity checks
@@ -198,34 +199,24 @@ scalars = (
     st.none() | st.booleans() | st.integers() | st.integers(min_value=2**63, max_value=2**70)
     | st.floats(allow_nan=False) | st.sampled_from(KEYS) | st.text(max_size=4)
 )
-json_values = st.recursive(
-    scalars,
-    lambda inner: st.lists(inner, max_size=4)
-    | st.dictionaries(st.sampled_from(KEYS) | st.text(max_size=3), inner, max_size=4),
-    max_leaves=20,
-)
+values = json_values(scalars, st.sampled_from(KEYS) | st.text(max_size=3), max_leaves=20)
 key_pieces = st.builds(lambda pre, key, post: pre + key + post, SPACE, st.sampled_from(KEYS), SPACE)
 expressions = st.lists(key_pieces, min_size=1, max_size=3).map("&".join) | SPACE
 filter_lists = st.lists(expressions, max_size=4)
 
 
 @PATHS
-@settings(max_examples=600, deadline=None, suppress_health_check=[HealthCheck.too_slow])
-@given(results=json_values, filters=filter_lists)
+@given(results=values, filters=filter_lists)
 def test_agrees_with_model(path, results, filters):
     assert_agrees_with_model(path, results, filters)
 
 
 # Arrays of records, so that steps go deep before they fail or reach a scalar.
-small_values = st.recursive(
-    scalars, lambda inner: st.lists(inner, max_size=2) | st.dictionaries(st.sampled_from(KEYS), inner, max_size=3),
-    max_leaves=4,
-)
+small_values = json_values(scalars, st.sampled_from(KEYS), max_leaves=4, max_size=3)
 record_arrays = st.lists(st.dictionaries(st.sampled_from(KEYS), small_values, max_size=5), max_size=4)
 
 
 @PATHS
-@settings(max_examples=400, deadline=None)
 @given(results=record_arrays | st.dictionaries(st.sampled_from(KEYS), record_arrays), filters=filter_lists)
 def test_agrees_with_model_on_records(path, results, filters):
     assert_agrees_with_model(path, results, filters)
@@ -335,7 +326,6 @@ FAULTS = st.sampled_from([b"tru", b"1.", b"-", b"01", b",", b":", b"]", b"}", b"
                           b"\xff", b"NaN", b"1e5", b"\\ud800", b" ", b"[]", b'{"a":'])
 
 
-@settings(max_examples=300, deadline=None)
 @given(results=record_arrays | st.dictionaries(st.sampled_from(KEYS), record_arrays), filters=filter_lists,
        data=st.data())
 def test_guided_decoding_of_damaged_answers_is_the_hosts(results, filters, data):

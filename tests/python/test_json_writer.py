@@ -5,14 +5,12 @@ import re
 import sys
 
 import pytest
-from hypothesis import HealthCheck, assume, given, settings
+from hypothesis import assume, given
 from hypothesis import strategies as st
 
 from quillon import _core
+from strategies import floats, integers, json_values, keys, texts
 from test_json_decode import REJECTED, documents, oracle, same
-from test_printer import floats, integers, keys, texts
-
-quick = settings(max_examples=400, deadline=None, suppress_health_check=[HealthCheck.too_slow])
 
 
 @pytest.fixture(autouse=True)
@@ -23,10 +21,13 @@ def unlimited_int_digits():
     sys.set_int_max_str_digits(old)
 
 
-def host_bytes(value) -> bytes:
-    """What the host writes, as UTF-8. Lone surrogates, which its text would
-    hold raw and could not encode, as \\uXXXX escapes (they are only ever inside strings)."""
-    text = json.dumps(value, ensure_ascii=False)
+def host_bytes(value, indented=False) -> bytes:
+    """What the host writes, as UTF-8; indented: the file --save writes. Lone surrogates, which
+    its text would hold raw and could not encode, as \\uXXXX escapes (they are only ever inside strings)."""
+    if indented:
+        text = json.dumps(value, indent=2, sort_keys=True, ensure_ascii=False) + "\n"
+    else:
+        text = json.dumps(value, ensure_ascii=False)
     return re.sub("[\ud800-\udfff]", lambda m: "\\u%04x" % ord(m.group()), text).encode("utf-8")
 
 
@@ -49,7 +50,6 @@ def paired_surrogates(value) -> bool:
     return False
 
 
-@quick
 @given(documents())
 def test_decoded_answers_are_written_back_as_the_host_writes_them(body):
     try:
@@ -58,20 +58,18 @@ def test_decoded_answers_are_written_back_as_the_host_writes_them(body):
         expected = REJECTED
     assume(expected is not REJECTED)
     check_written(_core.json_rewrite(body), expected)
+    assert _core.json_rewrite(body, indented=True) == host_bytes(expected, indented=True)  # as --save writes it
 
 
-host_values = st.recursive(
-    st.one_of(st.none(), st.booleans(), integers, floats, texts(20)),
-    lambda kids: st.one_of(st.lists(kids, max_size=4), st.dictionaries(keys, kids, max_size=4)),
-    max_leaves=15,
-)
+host_values = json_values(st.one_of(st.none(), st.booleans(), integers, floats, texts(20)), keys)
 
 
-@quick
 @given(host_values)
 def test_host_values(value):
     assume(not paired_surrogates(value))
     check_written(_core.json_dumps(value), value)
+    # The saved form: indented, keys sorted by code point.
+    assert _core.json_dumps(value, indented=True) == host_bytes(value, indented=True)
 
 
 def test_scalars_and_shapes():
@@ -125,6 +123,10 @@ def test_deep_nesting_is_written_without_recursion():
     depth = _core.json_max_depth
     body = b'{"a": ' * (depth // 2) + b"[" * (depth // 2) + b"]" * (depth // 2) + b"}" * (depth // 2)
     assert _core.json_rewrite(body) == body
+    nested = [{"b": [1, {}], "a": []}]
+    for i in range(150):
+        nested = [{"z": nested, "y": [i, {}]}]
+    assert _core.json_dumps(nested, indented=True) == host_bytes(nested, indented=True)
 
 
 @pytest.mark.parametrize("description", [None, "", "Gateways: name & state", 'say "hi"\n\u00fcber \ud800'])

@@ -1,5 +1,6 @@
 """Whole runs of both front ends against the simulated controller, checked
 byte for byte against the same run done by the host's own stack."""
+import json
 import os
 
 import pytest
@@ -187,3 +188,130 @@ def test_a_config_dir_that_cannot_be_listed(sim, tmp_path, front_end, kind):
         assert line == "quillon: error: %s: %s" % (kind, message)
     else:
         assert line == "%s: %s" % (kind, message)
+
+
+# --- files as arguments, --save and --compare -----------------------------------
+
+CHOSEN = {
+    "a.cfg": EDGE_FILES["a.cfg"],
+    "b.cfg": "[default]\ndescription = accounts\nfilters = results, account_name\n[norvane]\naction = list_accounts\n",
+    "compound.cfg": EDGE_FILES["compound.cfg"],
+    "names.list": EDGE_FILES["names.list"],
+}
+
+
+def chunks_by_description(stdout):
+    """Each file's printed output (description, result, two empty lines), by its description."""
+    return {chunk.split(b"\n", 1)[0]: chunk + b"\n\n\n" for chunk in stdout.split(b"\n\n\n")[:-1]}
+
+
+@pytest.mark.parametrize("jobs", JOBS)
+@pytest.mark.parametrize("front_end", FRONT_ENDS)
+def test_files_as_arguments_run_in_the_order_given(sim, tmp_path, front_end, jobs):
+    config = write_files(tmp_path / "config", CHOSEN)
+    # Any name, found by its path (it holds a "/"); its reference still resolves in the configuration directory.
+    elsewhere = write_files(tmp_path / "elsewhere", {
+        "c.conf": CHOSEN["compound.cfg"].replace("description = compound", "description = compound elsewhere")})
+    expected = run_reference(sim.address, "admin", SIM_USERS["admin"], config)
+    assert expected.returncode == 0, expected.stderr
+    chunk = chunks_by_description(expected.stdout)
+    chunk[b"compound elsewhere"] = chunk[b"compound"].replace(b"compound\n", b"compound elsewhere\n", 1)
+    files = ["b.cfg", str(elsewhere / "c.conf"), "a.cfg", "compound.cfg", "a.cfg"]
+    seen = len(sim.requests)
+    got = run(front_end, login_args(sim, config_dir=config) + jobs + files)
+    assert got.returncode == 0, got.stderr
+    assert got.stdout == b"".join(chunk[d] for d in [b"accounts", b"compound elsewhere", b"listed gateways",
+                                                     b"compound", b"listed gateways"])
+    # One login up front, one per file, one per reference run; names.list is not run on its own.
+    assert sim.actions()[seen:].count("login") == 1 + 5 + 2
+    lines = run(front_end, login_args(sim, config_dir=config) + jobs + ["--json"] + files).stdout.splitlines()
+    assert [json.loads(line)["file"] for line in lines] == ["b.cfg", "c.conf", "a.cfg", "compound.cfg", "a.cfg"]
+
+
+@pytest.mark.parametrize("args, message", [
+    (["a.cfg", "missing.cfg"], "can't open 'missing.cfg': [Errno 2] No such file or directory: '{config}/missing.cfg'"),
+    (["./missing.cfg"], "can't open './missing.cfg': [Errno 2] No such file or directory: './missing.cfg'"),
+    (["sub"], "can't open 'sub': [Errno 21] Is a directory: '{config}/sub'"),
+    (["--save", "out", "a.cfg", "{config}/sub/a.cfg"],
+     "'a.cfg' and '{config}/sub/a.cfg' have the same saved result 'a.cfg.json'"),
+])
+@pytest.mark.parametrize("front_end", FRONT_ENDS)
+def test_a_file_that_cannot_run_ends_the_run_before_any_prompt_or_login(sim, tmp_path, front_end, args, message):
+    config = write_files(tmp_path, {"a.cfg": CHOSEN["a.cfg"], "sub/a.cfg": CHOSEN["a.cfg"]})
+    args = [arg.format(config=config) for arg in args]
+    got = run(front_end, ["--controller_ip", sim.address, "--config_dir", str(config)] + args, cwd=tmp_path)
+    assert (got.returncode, got.stdout, sim.requests) == (2, b"", [])
+    assert got.stderr.startswith(b"usage: ")
+    assert got.stderr.decode().endswith(": error: argument FILE: " + message.format(config=config) + "\n")
+    assert not (tmp_path / "out").exists()
+
+
+def saved(directory):
+    return {path.name: path.read_text() for path in directory.iterdir()}
+
+
+GATEWAY_STATES = "[default]\ndescription = states\nfilters = results, gw_name & state & vpc_id\n" \
+                 "[norvane]\naction = list_gateways\n"
+VPC_IDS = "[default]\ndescription = vpcs\nfilters = results, vpc_id & name\n[norvane]\naction = list_vpcs\n"
+
+
+def changed_controller(sim, runs):
+    """For the next `runs` runs: one gateway changed, one added, one gone; the VPCs reordered."""
+    gateways = [{"gw_name": "gw-east-1", "state": "up", "vpc_id": "vpc-0a1"},
+                {"gw_name": "gw-west-1", "state": "up", "vpc_id": "vpc-0b2"},
+                {"gw_name": "gw-lab-1", "state": "up", "vpc_id": "vpc-0c3"},
+                {"gw_name": "gw-new", "state": "up", "vpc_id": "vpc-0c3"}]
+    sim.script({"return": True, "results": gateways}, action="list_gateways", count=runs)
+    vpcs = [{"vpc_id": "vpc-0c3", "name": "lab-net"}, {"vpc_id": "vpc-0b2", "name": "west-edge"},
+            {"vpc_id": "vpc-0a1", "name": "east-core"}]
+    sim.script({"return": True, "results": vpcs}, action="list_vpcs", count=runs)
+
+
+DIFFERENCES = (b"gateways.cfg: [1].state: 'down' -> 'up'\n"
+               b"gateways.cfg: + [3]: {'gw_name': 'gw-new', 'state': 'up', 'vpc_id': 'vpc-0c3'}\n"
+               b"gateways.cfg: - [1]\n")
+DIFFERENCE_LINES = [
+    {"file": "gateways.cfg", "change": "changed", "path": [1, "state"], "before": "down", "after": "up"},
+    {"file": "gateways.cfg", "change": "added", "path": [3],
+     "after": {"gw_name": "gw-new", "state": "up", "vpc_id": "vpc-0c3"}},
+    {"file": "gateways.cfg", "change": "removed", "path": [1],
+     "before": {"gw_name": "gw-east-2", "state": "up", "vpc_id": "vpc-0a1"}},
+]
+
+
+@pytest.mark.parametrize("jobs", JOBS)
+@pytest.mark.parametrize("front_end", FRONT_ENDS)
+def test_save_then_compare_reports_what_changed(sim, tmp_path, front_end, jobs):
+    config = write_files(tmp_path / "config", {"gateways.cfg": GATEWAY_STATES, "vpcs.cfg": VPC_IDS,
+                                               "accounts.cfg": CHOSEN["b.cfg"]})
+    store = tmp_path / "runs" / "saved"  # made, parents too
+    args = login_args(sim, config_dir=config) + jobs
+    plain = run(front_end, args)
+    got = run(front_end, args + ["--save", str(store)])
+    assert (got.returncode, got.stdout, got.stderr) == (0, plain.stdout, b"")
+    # What --json gives as each result, sorted, indented, as the host's json.dumps writes it.
+    lines = [json.loads(line) for line in run(front_end, args + ["--json"]).stdout.splitlines()]
+    results = {line["file"]: line["result"] for line in lines}
+    assert saved(store) == {name + ".json": json.dumps(result, indent=2, sort_keys=True, ensure_ascii=False) + "\n"
+                            for name, result in results.items()}
+    # Nothing changed: nothing printed, status 0.
+    got = run(front_end, args + ["--compare", str(store)])
+    assert (got.returncode, got.stdout, got.stderr) == (0, b"", b"")
+    changed_controller(sim, runs=4)
+    got = run(front_end, args + ["--compare", str(store)])
+    assert (got.returncode, got.stdout, got.stderr) == (3, DIFFERENCES, b"")
+    got = run(front_end, args + ["--compare", str(store), "--json"])
+    assert got.returncode == 3 and [json.loads(line) for line in got.stdout.splitlines()] == DIFFERENCE_LINES
+    # Compared, then replaced: the next run against the same controller finds nothing.
+    got = run(front_end, args + ["--compare", str(store), "--save", str(store), "gateways.cfg"])
+    assert (got.returncode, got.stdout) == (3, DIFFERENCES)
+    got = run(front_end, args + ["--compare", str(store), "gateways.cfg"])
+    assert (got.returncode, got.stdout) == (0, b"")
+    # A file never saved counts as a difference.
+    write_files(config, {"new.cfg": CHOSEN["b.cfg"]})
+    got = run(front_end, args + ["--compare", str(store), "new.cfg", "accounts.cfg"])
+    assert (got.returncode, got.stdout) == (3, b"new.cfg: no saved result\n")
+    # A saved result that is not JSON is an error that names it.
+    (store / "accounts.cfg.json").write_text("{")
+    got = run(front_end, args + ["--compare", str(store), "accounts.cfg"])
+    assert got.returncode == 1 and b"saved/accounts.cfg.json is not JSON" in got.stderr, got.stderr

@@ -67,9 +67,30 @@ def test_scripted_answers(sim):
 
 def test_stops_by_itself():
     with SimController(lifetime=0.3) as sim:
-        time.sleep(0.6)
+        sim.wait()
         with pytest.raises(requests.ConnectionError):
             post(sim, {}, timeout=2)
+
+
+def test_held_answers_wait_for_release_and_arrivals_can_be_awaited(sim):
+    from concurrent.futures import ThreadPoolExecutor
+
+    sim.script(body={"return": True, "held": 1}, mode="hold", count=2)
+    with ThreadPoolExecutor(2) as pool:
+        answers = [pool.submit(post, sim, {"action": "a%d" % i}, timeout=30) for i in range(2)]
+        assert sim.wait_for_request("a0") and sim.wait_for_request("a1")
+        assert not any(answer.done() for answer in answers)
+        sim.release()
+        assert [answer.result().json() for answer in answers] == [{"return": True, "held": 1}] * 2
+    assert not sim.wait_for_request("a0", count=2, timeout=0.1)
+    # A request still held when the server stops gets no answer.
+    with SimController() as other, ThreadPoolExecutor(1) as pool:
+        other.script(mode="hold")
+        answer = pool.submit(post, other, {"action": "held"}, timeout=30)
+        assert other.wait_for_request("held")
+        other.stop()
+        with pytest.raises(requests.ConnectionError):
+            answer.result()
 
 
 def test_certificate_chain_reset_and_redirects(sim):

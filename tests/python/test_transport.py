@@ -4,6 +4,7 @@ import email.utils
 import gzip
 import json
 import socket
+import struct
 import time
 
 import pytest
@@ -98,7 +99,7 @@ def test_interrupt_stops_a_request_that_never_ends(sim):
     start = time.monotonic()
     with pytest.raises(KeyboardInterrupt):
         _core.post(sim.url, _core.encode_form(LOGIN), interrupt_after=0.3)
-    assert time.monotonic() - start < 1.5
+    assert time.monotonic() - start < 0.3 + 2
     assert len(sim.requests) == 1  # the request was sent, then abandoned
 
 
@@ -115,6 +116,13 @@ def kinds(events):
     return [e[0] if e[0] == "retrying" else (e[1], e[3]) for e in events]
 
 
+def accept_queue_full(server):
+    """Whether a listening socket's accept queue is full (Linux: its TCP_INFO
+    gives the connections waiting and the backlog as tcpi_unacked and tcpi_sacked)."""
+    waiting, backlog = struct.unpack_from("II", server.getsockopt(socket.IPPROTO_TCP, socket.TCP_INFO, 32), 24)
+    return waiting > backlog
+
+
 @contextlib.contextmanager
 def full_backlog():
     """A port whose accept queue is full: a new connection's SYN is never answered."""
@@ -128,7 +136,9 @@ def full_backlog():
         c.setblocking(False)
         c.connect_ex(("127.0.0.1", port))
         fillers.append(c)
-    time.sleep(0.05)
+    deadline = time.monotonic() + 10
+    while not accept_queue_full(server) and time.monotonic() < deadline:
+        time.sleep(0.005)
     try:
         yield port
     finally:
@@ -298,7 +308,7 @@ def test_retry_after_wins_and_the_wait_is_interruptible(sim, retry_after, delay)
     start = time.monotonic()
     with pytest.raises(KeyboardInterrupt):
         transport.post(sim.url, b"a=b", interrupt_after=0.4)
-    assert time.monotonic() - start < 1
+    assert time.monotonic() - start < 0.4 + 2  # far from the wait asked for
     (_, reason, attempt, retries, waited) = transport.events[1]
     assert (reason, attempt, retries) == ("HTTP 503", 1, 1) and waited == pytest.approx(delay, abs=1.5)
     assert len(sim.requests) == 1
@@ -397,13 +407,13 @@ def test_only_the_final_answer_is_decoded_and_each_exchange_starts_afresh(sim):
 @pytest.mark.parametrize("body, headers, streamed", [
     (RECORDS, {}, True),
     # Decompressed, more than the announced length comes: decoded at its end.
-    (gzip.compress(RECORDS), {"Content-Encoding": "gzip"}, False),
+    (gzip.compress(RECORDS, mtime=0), {"Content-Encoding": "gzip"}, False),
     # An error page as the answer, as the host's client hands it over.
     (b"<html>" + b"<p>busy, sorry</p>" * 30_000 + b"</html>", {}, True),
     (RECORDS[:-2] + b",]}", {}, True),
     (b"\xef\xbb\xbf" + RECORDS.replace(b'"x', b'"\xff', 3000), {}, True),
     (b"  " + RECORDS, {"Content-Length": str(len(RECORDS) // 2)}, True),
-])
+], ids=["records", "compressed", "error-page", "malformed", "mark-and-bad-bytes", "cut-by-length"])
 def test_answers_decoded_as_they_arrive_are_the_hosts(sim, body, headers, streamed):
     sim.script(body=body, headers=headers)
     received = gzip.decompress(body) if headers.get("Content-Encoding") else body

@@ -56,7 +56,7 @@ constexpr auto option_strings = list_option_strings();
 using Field =
     std::variant<std::optional<std::string> CommandLineOptions::*, std::optional<double> CommandLineOptions::*,
                  std::optional<int> CommandLineOptions::*, bool CommandLineOptions::*>;
-constexpr std::array<std::pair<std::string_view, Field>, 14> fields{{
+constexpr std::array<std::pair<std::string_view, Field>, 16> fields{{
     {"controller_ip", &CommandLineOptions::controller_ip},
     {"username", &CommandLineOptions::username},
     {"password", &CommandLineOptions::password},
@@ -71,6 +71,8 @@ constexpr std::array<std::pair<std::string_view, Field>, 14> fields{{
     {"verbose", &CommandLineOptions::verbose},
     {"jobs", &CommandLineOptions::jobs},
     {"json", &CommandLineOptions::json},
+    {"save", &CommandLineOptions::save},
+    {"compare", &CommandLineOptions::compare},
 }};
 
 constexpr std::size_t field_type(OptionKind kind) {
@@ -243,11 +245,10 @@ class Parser {
     while (true) {
       auto next = options_.lower_bound(index);
       if (next == options_.end()) break;
-      // Plain arguments before the next option are unrecognised.
-      for (; index < next->first; ++index) extras_.push_back(args_[index]);
-      index = consume_option(index);
+      take_plain(index, next->first);
+      index = consume_option(next->first);
     }
-    for (; index < args_.size(); ++index) extras_.push_back(args_[index]);
+    take_plain(index, args_.size());
     if (!extras_.empty()) {
       std::string joined = extras_.front();
       for (std::size_t i = 1; i < extras_.size(); ++i) joined += " " + extras_[i];
@@ -257,6 +258,27 @@ class Parser {
   }
 
  private:
+  // Plain arguments [begin, end): the first run of them is the FILE
+  // arguments, less its first "--"; argparse does not intermix, so any
+  // later run is unrecognised.
+  void take_plain(std::size_t begin, std::size_t end) {
+    if (begin == end) return;
+    if (files_taken_) {
+      extras_.insert(extras_.end(), args_.begin() + static_cast<std::ptrdiff_t>(begin),
+                     args_.begin() + static_cast<std::ptrdiff_t>(end));
+      return;
+    }
+    files_taken_ = true;
+    bool separator_dropped = false;
+    for (std::size_t i = begin; i < end; ++i) {
+      if (!separator_dropped && pattern_[i] == '-') {
+        separator_dropped = true;
+        continue;
+      }
+      result_.files.push_back(args_[i]);
+    }
+  }
+
   // Marks each argument as option ('O') or plain ('A'); the first "--" is
   // '-' and makes everything after it plain. Ambiguity is an error here,
   // before any option takes effect.
@@ -363,6 +385,7 @@ class Parser {
   std::string pattern_;
   std::map<std::size_t, OptionUse> options_;
   std::vector<std::string> extras_;
+  bool files_taken_ = false;
   CommandLineOptions result_;
 };
 
@@ -376,11 +399,16 @@ CommandLineOutcome parse_command_line(const std::vector<std::string>& args, std:
   } catch (const VersionRequested&) {
     return {CommandLineOutcome::Action::version, {}, command_line::format_version(width), 0};
   } catch (const UsageError& error) {
-    std::string output = command_line::format_usage(prog, width);
-    output += prog;
-    output += ": error: " + error.message + "\n";
-    return {CommandLineOutcome::Action::usage_error, {}, std::move(output), 2};
+    return {CommandLineOutcome::Action::usage_error, {}, usage_error_text(prog, width, error.message), 2};
   }
+}
+
+std::string usage_error_text(std::string_view prog, int width, std::string_view message) {
+  std::string output = command_line::format_usage(prog, width);
+  output += prog;
+  output += ": error: ";
+  output += message;
+  return output + "\n";
 }
 
 }  // namespace quillon

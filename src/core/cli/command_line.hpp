@@ -1,6 +1,6 @@
 // The program's command line, built from option_table: the original four
-// options, the operator options after them, -h/--help and --version,
-// accepted and refused exactly as the host's argparse accepts and refuses
+// options, the operator options after them, -h/--help and --version, and
+// the FILE arguments, accepted and refused exactly as the host's argparse accepts and refuses
 // them, with its help page and error text.
 #pragma once
 
@@ -33,6 +33,9 @@ struct CommandLineOptions {
   bool verify = false, verbose = false;
   std::optional<int> jobs{};
   bool json = false;
+  std::optional<std::string> save{}, compare{};  // directories
+  // The FILE arguments, in the order given.
+  std::vector<std::string> files{};
   // Every value given to --password, however it was spelt: all of them are
   // kept out of the process list, not only the one that counts.
   std::vector<ArgumentPart> password_values{};
@@ -50,6 +53,10 @@ struct CommandLineOutcome {
 // `args` are the arguments after the program name; `prog` names the program
 // in the usage line and error message; `width` is the help formatter's width.
 CommandLineOutcome parse_command_line(const std::vector<std::string>& args, std::string_view prog, int width);
+
+// What a refused command line prints on standard error: the usage line and
+// "<prog>: error: <message>".
+std::string usage_error_text(std::string_view prog, int width, std::string_view message);
 
 // The formatter's default width: the terminal's columns (COLUMNS when it holds
 // a positive integer, else standard output's terminal, else 80) minus 2.

@@ -78,6 +78,9 @@ std::vector<std::string> usage_parts() {
   return parts;
 }
 
+// The positional parts: "[FILE ...]" (nargs="*").
+std::vector<std::string> positional_parts() { return {"[" + std::string(file_arguments.metavar) + " ...]"}; }
+
 // "-j N, --jobs N", "-v, --verbose", "--json": every spelling of the option.
 std::string invocation(const OptionSpec& option) {
   std::string value;
@@ -112,7 +115,9 @@ std::vector<std::string> usage_lines(const std::vector<std::string>& parts, cons
 // The usage section as the formatter produces it, before the page's final
 // clean-up: "usage: " + the (possibly wrapped) usage + a blank line.
 std::string usage_section(std::string_view prog, int width) {
-  const std::vector<std::string> parts = usage_parts();
+  const std::vector<std::string> options = usage_parts(), positionals = positional_parts();
+  std::vector<std::string> parts = options;
+  parts.insert(parts.end(), positionals.begin(), positionals.end());
   const std::string prog_text(prog);
   std::string usage = join(parts, " ");
   if (!prog.empty()) usage = prog_text + " " + usage;
@@ -122,14 +127,26 @@ std::string usage_section(std::string_view prog, int width) {
   const int prog_length = text_length(prog);
   if (prefix_length + text_length(usage) > text_width) {
     std::vector<std::string> lines;
+    auto append = [&lines](const std::vector<std::string>& more) {
+      lines.insert(lines.end(), more.begin(), more.end());
+    };
     // A short program name is followed by the options, which wrap beneath
-    // its end; a long one stands on a line of its own.
+    // its end, and the positionals on lines of their own; a long one stands
+    // on a line of its own, with options and positionals together if they
+    // fit on one line, else each on lines of their own.
     if (4 * (prefix_length + prog_length) <= 3 * text_width) {
+      const std::string indent = spaces(prefix_length + prog_length + 1);
       std::vector<std::string> with_prog{prog_text};
-      with_prog.insert(with_prog.end(), parts.begin(), parts.end());
-      lines = usage_lines(with_prog, spaces(prefix_length + prog_length + 1), text_width, &usage_prefix);
+      with_prog.insert(with_prog.end(), options.begin(), options.end());
+      lines = usage_lines(with_prog, indent, text_width, &usage_prefix);
+      append(usage_lines(positionals, indent, text_width, nullptr));
     } else {
-      lines = usage_lines(parts, spaces(prefix_length), text_width, nullptr);
+      const std::string indent = spaces(prefix_length);
+      lines = usage_lines(parts, indent, text_width, nullptr);
+      if (lines.size() > 1) {
+        lines = usage_lines(options, indent, text_width, nullptr);
+        append(usage_lines(positionals, indent, text_width, nullptr));
+      }
       lines.insert(lines.begin(), prog_text);
     }
     usage = join(lines, "\n");
@@ -156,18 +173,21 @@ std::string option_entry(std::string_view invocation, std::string_view help, int
   return out;
 }
 
-std::string options_section(int width) {
+// The "positional arguments:" and "options:" sections, whose help texts
+// start in the same column.
+std::string argument_sections(int width) {
   std::vector<std::pair<std::string, std::string_view>> entries;
   for (const auto& option : option_table) entries.emplace_back(invocation(option), option.help);
 
-  int longest = 0;
+  int longest = static_cast<int>(file_arguments.metavar.size()) + entry_indent;
   for (const auto& entry : entries) longest = std::max(longest, static_cast<int>(entry.first.size()) + entry_indent);
   const int max_help_position = std::min(24, std::max(width - 20, 4));
   const int help_position = std::min(longest + 2, max_help_position);
 
   std::string items;
   for (const auto& [invocation, help] : entries) items += option_entry(invocation, help, help_position, width);
-  return "\noptions:\n" + items + "\n";
+  return "\npositional arguments:\n" + option_entry(file_arguments.metavar, file_arguments.help, help_position, width) +
+         "\n" + "\noptions:\n" + items + "\n";
 }
 
 // The formatter's last step: runs of three or more line breaks become two,
@@ -200,7 +220,7 @@ std::string text_section(std::string_view text, int width) {
 std::string format_usage(std::string_view prog, int width) { return finish_page(usage_section(prog, width)); }
 
 std::string format_help(std::string_view prog, int width) {
-  return finish_page(usage_section(prog, width) + text_section(description, width) + options_section(width) +
+  return finish_page(usage_section(prog, width) + text_section(description, width) + argument_sections(width) +
                      text_section(epilog, width));
 }
 

@@ -4,11 +4,13 @@
 #include <new>
 
 #include "base/errors.hpp"
+#include "cli/saved_results.hpp"
 #include "client/controller_session.hpp"
 #include "config/config_reader.hpp"
 #include "print/json_writer.hpp"
 #include "print/printer.hpp"
 #include "print/repr.hpp"
+#include "text/unicode.hpp"
 
 namespace quillon {
 namespace {
@@ -128,7 +130,7 @@ std::pair<std::string, std::string> describe_failure(const std::exception_ptr& f
 
 void FileReport::description(const std::optional<std::string>& text) {
   description_ = text;
-  if (!json_ && text) front_end_.print_description(*text);
+  if (!settings_.json && settings_.compare_dir.empty() && text) front_end_.print_description(*text);
 }
 
 std::optional<std::string_view> FileReport::description_text() const {
@@ -145,9 +147,12 @@ void FileReport::write(std::string_view chunk) {
 
 void FileReport::result(std::string_view file, const json::Value& value) {
   auto sink = [this](std::string_view chunk) { write(chunk); };
+  const std::function<void()> check_interrupt = [this] { front_end_.check_interrupt(); };
   try {
-    if (json_) {
-      write_json_result_line(file, description_text(), value, sink);
+    if (!settings_.compare_dir.empty()) {
+      if (write_differences(settings_.compare_dir, file, value, settings_.json, sink, check_interrupt)) differs_ = true;
+    } else if (settings_.json) {
+      write_json_result_line(unicode::escape_invalid_utf8(file), description_text(), value, sink);
     } else {
       pretty_print(value, sink);
       front_end_.print("\n\n");
@@ -157,12 +162,14 @@ void FileReport::result(std::string_view file, const json::Value& value) {
   }
   description_.reset();
   front_end_.flush();
+  if (!settings_.save_dir.empty()) save_result(settings_.save_dir, file, value, check_interrupt);
 }
 
 void FileReport::failure(std::string_view file, const std::exception_ptr& failure) {
-  if (!json_) return;
+  if (!settings_.json) return;
   auto [kind, message] = describe_failure(failure);
-  write_json_error_line(file, description_text(), kind, message, [this](std::string_view chunk) { write(chunk); });
+  write_json_error_line(unicode::escape_invalid_utf8(file), description_text(), kind, message,
+                        [this](std::string_view chunk) { write(chunk); });
   description_.reset();
   front_end_.flush();
 }

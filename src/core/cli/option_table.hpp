@@ -3,7 +3,8 @@
 // cannot disagree. Entries are in the parser's order: argparse's own
 // -h/--help first, then the original four options (their names, placeholders
 // and help texts must never change: scripts and abbreviations depend on
-// them), then the operator options.
+// them), then the operator options. The one positional argument, FILE, is
+// described beside the table and read by the same places.
 #pragma once
 
 #include <array>
@@ -47,7 +48,7 @@ inline constexpr int max_retries = 100;
 inline constexpr int max_jobs = 100;
 inline constexpr int max_filesize_bytes = 2147483647;  // bytes; the largest count the table holds
 
-inline constexpr std::array<OptionSpec, 16> option_table{{
+inline constexpr std::array<OptionSpec, 18> option_table{{
     {.long_name = "--help",
      .short_name = "-h",
      .help = "show this help message and exit",
@@ -76,29 +77,30 @@ inline constexpr std::array<OptionSpec, 16> option_table{{
     {.long_name = "--connect-timeout",
      .metavar = "SECONDS",
      .help = "Give up when the connection to the controller, TLS handshake included, is not made within SECONDS "
-             "(decimals allowed). No limit if not specified.",
+             "(decimals allowed, at most 86400). No limit if not specified.",
      .kind = OptionKind::seconds,
      .dest = "connect_timeout",
      .maximum = max_seconds},
     {.long_name = "--max-time",
      .metavar = "SECONDS",
-     .help = "Give up on a request that has not been answered in full within SECONDS (decimals allowed). No limit "
-             "if not specified.",
+     .help = "Give up on a request that has not been answered in full within SECONDS (decimals allowed, at most "
+             "86400). No limit if not specified.",
      .kind = OptionKind::seconds,
      .dest = "max_time",
      .maximum = max_seconds},
     {.long_name = "--retry",
      .metavar = "N",
-     .help = "Repeat a request up to N times when it failed transiently: when no connection could be made, or the "
-             "controller answered 429 or 503, and for a login also 502 or 504. A query that may have reached the "
-             "controller is never repeated, and an answer with one of those statuses is never taken as a result. No "
-             "retries if not specified.",
+     .help = "Repeat a request up to N times (at most 100) when it failed transiently: when no connection could be "
+             "made, or the controller answered 429 or 503, and for a login also 502 or 504. A query that may have "
+             "reached the controller is never repeated, and an answer with one of those statuses is never taken as a "
+             "result. No retries if not specified.",
      .kind = OptionKind::count,
      .dest = "retry",
      .maximum = max_retries},
     {.long_name = "--retry-delay",
      .metavar = "SECONDS",
-     .help = "Seconds to wait before each retry (decimals allowed), unless the controller asks for another wait, "
+     .help = "Seconds to wait before each retry (decimals allowed, at most 86400), unless the controller asks for "
+             "another wait, "
              "which is capped at 60 seconds. Defaults to 1 if not specified.",
      .kind = OptionKind::seconds,
      .dest = "retry_delay",
@@ -112,8 +114,8 @@ inline constexpr std::array<OptionSpec, 16> option_table{{
      .dest = "cacert"},
     {.long_name = "--max-filesize",
      .metavar = "BYTES",
-     .help = "Refuse an answer larger than BYTES, counted after decompression: the run ends with an error naming the "
-             "file. No limit if not specified or 0.",
+     .help = "Refuse an answer larger than BYTES (at most 2147483647), counted after decompression: the run ends "
+             "with an error naming the file. No limit if not specified or 0.",
      .kind = OptionKind::count,
      .dest = "max_filesize",
      .maximum = max_filesize_bytes},
@@ -131,7 +133,8 @@ inline constexpr std::array<OptionSpec, 16> option_table{{
     {.long_name = "--jobs",
      .short_name = "-j",
      .metavar = "N",
-     .help = "Run up to N configuration files, and the requests of a compound query, at once; the output stays in "
+     .help = "Run up to N (at most 100) configuration files, and the requests of a compound query, at once; the output "
+             "stays in "
              "order. Without this option, one at a time. Note: with --jobs, files after a failing one may already "
              "have run.",
      .kind = OptionKind::count,
@@ -142,11 +145,36 @@ inline constexpr std::array<OptionSpec, 16> option_table{{
      .help = "Write one JSON object per configuration file, one per line, instead of the printed results.",
      .kind = OptionKind::flag,
      .dest = "json"},
+    {.long_name = "--save",
+     .metavar = "DIR",
+     .help = "After each configuration file, write its result as JSON to DIR/NAME.json, NAME being the file's name; "
+             "an earlier one is replaced whole. DIR is made if missing.",
+     .kind = OptionKind::directory,
+     .dest = "save"},
+    {.long_name = "--compare",
+     .metavar = "DIR",
+     .help = "Instead of each result, print how it differs from the one saved in DIR by --save, one line per "
+             "difference; the exit status is 3 when something differs. With --save too, the saved results are "
+             "then replaced.",
+     .kind = OptionKind::directory,
+     .dest = "compare"},
     {.long_name = "--version",
      .help = "show program's version number and exit",
      .kind = OptionKind::version,
      .dest = "version"},
 }};
+
+// FILE ...: any number of configuration files, after the options (argparse's
+// nargs="*"). The kind says what completes it.
+inline constexpr OptionSpec file_arguments{
+    .long_name = {},
+    .metavar = "FILE",
+    .help =
+        "A configuration file to run: a name in the configuration directory, or a path when it holds a slash "
+        "(./mine.cfg). Files run in the order given; without FILE, every .cfg file of the configuration "
+        "directory runs.",
+    .kind = OptionKind::file,
+    .dest = "files"};
 
 namespace detail {
 
@@ -195,9 +223,34 @@ constexpr bool table_is_sound() {
           (!option.short_name.empty() && option_table[j].short_name == option.short_name))
         return false;
   }
-  return option_table[0].kind == OptionKind::help;
+  return option_table[0].kind == OptionKind::help && plain_help(file_arguments.help) &&
+         !file_arguments.metavar.empty() && file_arguments.long_name.empty();
 }
 static_assert(table_is_sound());
+
+// The help text says "at most <maximum>", so that --help, the man page and
+// the README state the limits the parser applies.
+constexpr bool states_maximum(std::string_view help, int maximum) {
+  char digits[12]{};  // reversed
+  std::size_t count = 0;
+  for (int value = maximum; value > 0 || count == 0; value /= 10) digits[count++] = static_cast<char>('0' + value % 10);
+  constexpr std::string_view at_most = "at most ";
+  for (std::size_t pos = help.find(at_most); pos != std::string_view::npos; pos = help.find(at_most, pos + 1)) {
+    std::size_t i = pos + at_most.size(), left = count;
+    while (left > 0 && i < help.size() && help[i] == digits[left - 1]) ++i, --left;
+    if (left == 0 && (i == help.size() || help[i] < '0' || help[i] > '9')) return true;
+  }
+  return false;
+}
+
+constexpr bool limits_are_stated() {
+  for (const OptionSpec& option : option_table)
+    if ((option.kind == OptionKind::seconds || option.kind == OptionKind::count) &&
+        !states_maximum(option.help, option.maximum))
+      return false;
+  return true;
+}
+static_assert(limits_are_stated(), "the help text of an option with a number says \"at most <maximum>\"");
 
 }  // namespace detail
 

@@ -66,14 +66,14 @@ class ParallelWalk {
       : front_end_(front_end),
         settings_(settings),
         log_(log),
-        files_(config_paths(settings.config_dir)),
+        files_(config_file_paths(settings)),
         runs_(files_.size()),
         jobs_(files_.size()),
         pool_(settings.jobs, open_transport) {}
 
-  // Prints every file in directory order as its run completes.
-  void run() {
-    FileReport report(front_end_, settings_.json);
+  // Prints every file in walk order as its run completes.
+  bool run() {
+    FileReport report(front_end_, settings_);
     try {
       std::size_t started = 0;
       for (std::size_t i = 0; i < files_.size(); ++i) {
@@ -90,7 +90,12 @@ class ParallelWalk {
           std::rethrow_exception(jobs_[i]->failure);
         }
         jobs_[i].reset();
-        report.result(name, done.result.root);
+        try {
+          report.result(name, done.result.root);
+        } catch (...) {
+          report.failure(name, std::current_exception());  // as one at a time
+          throw;
+        }
       }
     } catch (...) {
       stopping_ = true;
@@ -98,15 +103,10 @@ class ParallelWalk {
       throw;
     }
     stop_workers();
+    return report.differs();
   }
 
  private:
-  static std::vector<std::string> config_paths(const std::string& config_dir) {
-    std::vector<std::string> paths;
-    for (const std::string& name : config_file_names(config_dir)) paths.push_back(join_path(config_dir, name));
-    return paths;
-  }
-
   void start(std::size_t i) {
     jobs_[i] = pool_.submit([this, i](Transport& transport) { run_file(i, transport); });
   }
@@ -153,9 +153,9 @@ class ParallelWalk {
 
 }  // namespace
 
-void walk_config_dir_in_parallel(FrontEnd& front_end, const RunSettings& settings,
+bool walk_config_dir_in_parallel(FrontEnd& front_end, const RunSettings& settings,
                                  const WorkerPool::TransportFactory& open_transport, const RequestLog* log) {
-  ParallelWalk(front_end, settings, open_transport, log).run();
+  return ParallelWalk(front_end, settings, open_transport, log).run();
 }
 
 }  // namespace quillon

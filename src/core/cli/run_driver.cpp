@@ -1,8 +1,10 @@
 #include "cli/run_driver.hpp"
 
 #include <cstdlib>
+#include <map>
 #include <memory>
 
+#include "base/atomic_file.hpp"
 #include "base/errors.hpp"
 #include "base/paths.hpp"
 #include "cli/command_line.hpp"
@@ -12,15 +14,64 @@
 #include "cli/walk_step.hpp"
 #include "client/controller_session.hpp"
 #include "print/json_writer.hpp"
+#include "print/repr.hpp"
 #include "text/unicode.hpp"
 
 namespace quillon {
+namespace {
 
-RunSettings resolve_settings(FrontEnd& front_end, const CommandLineOptions& options, const std::string& own_file) {
+// The FILE arguments as paths, each checked; one that cannot be run ends the
+// run as argparse's FileType would refuse it. Files saved or compared under
+// the same name must be the same file.
+std::vector<std::string> chosen_files(FrontEnd& front_end, std::string_view prog, const CommandLineOptions& options,
+                                      const std::string& config_dir) {
+  auto refuse = [&](const std::string& message) {
+    front_end.write_usage(usage_error_text(prog, default_help_width(), unicode::escape_controls(message)), true);
+    front_end.exit(2);
+  };
+  auto quoted = [](std::string_view text) {
+    std::string out;
+    repr::append_text(out, text);
+    return out;
+  };
+  const bool kept = options.save.value_or("") != "" || options.compare.value_or("") != "";
+  std::vector<std::string> paths;
+  for (const std::string& file : options.files) {
+    paths.push_back(config_file_path(unicode::unescape_surrogates(file), config_dir));
+    try {
+      check_config_file(paths.back());
+    } catch (const OsError& e) {
+      refuse("argument FILE: can't open " + quoted(file) + ": " + e.what());
+    }
+  }
+  std::map<std::string_view, std::size_t> first_by_name;
+  for (std::size_t i = 0; kept && i < paths.size(); ++i) {
+    auto [first, added] = first_by_name.emplace(base_name(paths[i]), i);
+    if (!added && paths[first->second] != paths[i])
+      refuse("argument FILE: " + quoted(options.files[first->second]) + " and " + quoted(options.files[i]) +
+             " have the same saved result " + quoted(std::string(first->first) + ".json"));
+  }
+  return paths;
+}
+
+}  // namespace
+
+RunSettings resolve_settings(FrontEnd& front_end, const CommandLineOptions& options, const std::string& own_file,
+                             std::string_view prog) {
   // An option counts when given and not empty; values go on to paths and the
   // wire as the bytes that were typed.
   auto given = [](const std::optional<std::string>& value) { return value && !value->empty(); };
   auto typed = [](const std::string& value) { return unicode::unescape_surrogates(value); };
+  auto configuration_directory = [&] {
+    return given(options.config_dir) ? typed(*options.config_dir) : default_config_dir(own_file);
+  };
+  // FILE arguments are checked before any prompt: a mistyped name costs no password.
+  std::optional<std::string> config_dir;
+  std::vector<std::string> files;
+  if (!options.files.empty()) {
+    config_dir = configuration_directory();
+    files = chosen_files(front_end, prog, options, *config_dir);
+  }
 
   auto ask_line = [&](std::string_view prompt) {
     if (!options.json) return front_end.ask_line(prompt);
@@ -38,9 +89,12 @@ RunSettings resolve_settings(FrontEnd& front_end, const CommandLineOptions& opti
   } else {
     password = front_end.ask_password("Enter Norvane Controller Password: ");
   }
-  std::string config_dir = given(options.config_dir) ? typed(*options.config_dir) : default_config_dir(own_file);
+  if (!config_dir) config_dir = configuration_directory();
   RunSettings settings = RunSettings::for_controller(std::move(controller_ip), std::move(username), std::move(password),
-                                                     std::move(config_dir));
+                                                     std::move(*config_dir));
+  settings.files = std::move(files);
+  if (given(options.save)) settings.save_dir = typed(*options.save);
+  if (given(options.compare)) settings.compare_dir = typed(*options.compare);
 
   // A limit of 0 is no limit, as in curl.
   TransportOptions& transport = settings.transport;
@@ -66,7 +120,9 @@ void run_main(FrontEnd& front_end, Transport& transport, const std::string& prog
   }
   for (const ArgumentPart& secret : outcome.options.password_values)
     front_end.hide_argument(secret.index, secret.offset);
-  const RunSettings settings = resolve_settings(front_end, outcome.options, own_file);
+  const RunSettings settings = resolve_settings(front_end, outcome.options, own_file, prog);
+  // Before anything is sent: a directory that cannot be made ends the run.
+  if (!settings.save_dir.empty()) make_directories(settings.save_dir);
   // The front end made its transport before the options were known.
   transport.configure(settings.transport);
   const RequestLog log(settings.verbose, [&](std::string_view line) { front_end.note(line); });
@@ -90,14 +146,16 @@ void run_main(FrontEnd& front_end, Transport& transport, const std::string& prog
                             [&](std::string_view chunk) { front_end.write_result(chunk); });
     login_failed(refused);
   }
+  bool differs = false;
   try {
-    walk_config_dir(front_end, transport, settings, &log);
+    differs = walk_config_dir(front_end, transport, settings, &log);
   } catch (const LoginRefused& refused) {
     login_failed(refused);
   }
+  if (differs) front_end.exit(3);  // so that cron can tell drift from failure
 }
 
-void walk_config_dir(FrontEnd& front_end, Transport& transport, const RunSettings& settings, const RequestLog* log) {
+bool walk_config_dir(FrontEnd& front_end, Transport& transport, const RunSettings& settings, const RequestLog* log) {
   if (settings.jobs > 0)
     return walk_config_dir_in_parallel(
         front_end, settings,
@@ -111,11 +169,12 @@ void walk_config_dir(FrontEnd& front_end, Transport& transport, const RunSetting
   const std::function<void()> check_interrupt = [&] { front_end.check_interrupt(); };
   ControllerSession session(transport, settings, check_interrupt);
   session.log_requests_to(log);
-  FileReport report(front_end, settings.json);
-  for (const std::string& file : config_file_names(settings.config_dir)) {
+  FileReport report(front_end, settings);
+  for (const std::string& path : config_file_paths(settings)) {
+    const std::string_view file = base_name(path);
     try {
       json::Document result =
-          run_config_file(session, join_path(settings.config_dir, file), check_interrupt,
+          run_config_file(session, path, check_interrupt,
                           [&](const std::optional<std::string>& description) { report.description(description); });
       report.result(file, result.root);
     } catch (...) {
@@ -123,6 +182,7 @@ void walk_config_dir(FrontEnd& front_end, Transport& transport, const RunSetting
       throw;
     }
   }
+  return report.differs();
 }
 
 }  // namespace quillon

@@ -1,5 +1,9 @@
 #include "cli/walk_step.hpp"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <new>
 
 #include "base/errors.hpp"
@@ -13,6 +17,27 @@ std::vector<std::string> config_file_names(const std::string& config_dir) {
   std::vector<std::string> names = list_directory(config_dir);
   std::erase_if(names, [](const std::string& name) { return !std::string_view(name).ends_with(".cfg"); });
   return names;
+}
+
+std::vector<std::string> config_file_paths(const RunSettings& settings) {
+  if (!settings.files.empty()) return settings.files;
+  std::vector<std::string> paths;
+  for (const std::string& name : config_file_names(settings.config_dir))
+    paths.push_back(join_path(settings.config_dir, name));
+  return paths;
+}
+
+std::string config_file_path(std::string_view file, std::string_view config_dir) {
+  if (file.find('/') != std::string_view::npos) return std::string(file);
+  return join_path(config_dir, file);
+}
+
+void check_config_file(const std::string& path) {
+  // Not opened: a FIFO's writer would take an open and close for its reader.
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) throw OsError(errno, path);
+  if (S_ISDIR(st.st_mode)) throw OsError(EISDIR, path);
+  if (::access(path.c_str(), R_OK) != 0) throw OsError(errno, path);
 }
 
 json::Document run_config_file(ControllerSession& session, const std::string& path,

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "client/https_transport.hpp"
 
@@ -24,6 +25,12 @@ struct RunSettings {
   unsigned jobs = 0;
   bool verbose = false;  // trace every request on standard error
   bool json = false;     // JSON Lines on standard output instead of the printed results
+
+  // The FILE arguments as paths, run in this order; when empty, every ".cfg"
+  // file of config_dir in the order it lists them.
+  std::vector<std::string> files;
+  std::string save_dir;     // --save: each result is written there; empty without it
+  std::string compare_dir;  // --compare: each result is compared with the one saved there
 
   // Settings for a controller address, with the API URL built from it.
   static RunSettings for_controller(std::string controller_ip, std::string username, std::string password,

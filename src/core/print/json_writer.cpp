@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "print/key_order.hpp"
 #include "print/output_buffer.hpp"
 #include "print/repr.hpp"
 #include "text/byte_scan.hpp"
@@ -20,6 +21,9 @@ namespace {
 
 using json::Kind;
 using json::Value;
+
+// One line with members in stored order, or indented with sorted keys.
+enum class Layout { line, indented };
 
 // A quoted text needs at most 6 bytes per byte (\u00XX for a control), and
 // the block copy may store 16 bytes past the end of what it keeps.
@@ -116,17 +120,25 @@ class Writer : public print::OutputBuffer {
     else
       put("null");
   }
-  void put_value(const Value& root);
+  void put_value(const Value& root, Layout layout = Layout::line);
 
  private:
   struct Frame {
     const Value* value;
     std::size_t next;
+    std::size_t order;  // indented objects: where their key order starts in orders_
   };
 
   void put_scalar(const Value& v);
+  void put_line_break(std::size_t depth) {
+    char* out = reserve(1 + 2 * depth);
+    *out = '\n';
+    std::memset(out + 1, ' ', 2 * depth);
+    commit(out + 1 + 2 * depth);
+  }
 
   std::vector<Frame> stack_;
+  print::KeyOrders orders_;
 };
 
 void Writer::put_scalar(const Value& v) {
@@ -166,13 +178,15 @@ void Writer::put_scalar(const Value& v) {
   }
 }
 
-void Writer::put_value(const Value& root) {
+void Writer::put_value(const Value& root, Layout layout) {
+  const bool indented = layout == Layout::indented;
   auto open = [&](const Value& v) {
     if ((!v.is_array() && !v.is_object()) || v.size() == 0) {
       put_scalar(v);  // [] and {} too
     } else {
       put(v.is_array() ? '[' : '{');
-      stack_.push_back({&v, 0});
+      const std::size_t order = indented && v.is_object() ? orders_.push(v.members()) : 0;
+      stack_.push_back({&v, 0, order});
     }
   };
   open(root);
@@ -180,16 +194,22 @@ void Writer::put_value(const Value& root) {
     Frame& f = stack_.back();
     const Value& v = *f.value;
     if (f.next == v.size()) {
+      if (indented) {
+        put_line_break(stack_.size() - 1);
+        if (v.is_object()) orders_.pop_to(f.order);
+      }
       put(v.is_array() ? ']' : '}');
       stack_.pop_back();
+      maybe_flush();  // deep indentation adds up on the way out
       continue;
     }
-    if (f.next > 0) put(", ");
+    if (f.next > 0) put(indented ? std::string_view(",") : std::string_view(", "));
+    if (indented) put_line_break(stack_.size());
     const Value* child;
     if (v.is_array()) {
       child = &v.items()[f.next];
     } else {
-      const json::Member& m = v.members()[f.next];
+      const json::Member& m = v.members()[indented ? orders_[f.order + f.next] : f.next];
       put_text(m.key());
       put(": ");
       child = &m.value;
@@ -214,6 +234,13 @@ void put_line_start(Writer& w, std::optional<std::string_view> file, std::option
 void write_json(const json::Value& value, const std::function<void(std::string_view)>& write) {
   Writer w(write);
   w.put_value(value);
+  w.flush();
+}
+
+void write_json_indented(const json::Value& value, const std::function<void(std::string_view)>& write) {
+  Writer w(write);
+  w.put_value(value, Layout::indented);
+  w.put('\n');
   w.flush();
 }
 

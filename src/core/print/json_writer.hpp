@@ -18,6 +18,12 @@ namespace quillon {
 // Writes `value` as JSON, without a line break.
 void write_json(const json::Value& value, const std::function<void(std::string_view)>& write);
 
+// A file to read and compare (--save): `value` as json.dumps(value, indent=2,
+// sort_keys=True, ensure_ascii=False) writes it (members sorted by key in
+// code-point order, each item on a line of its own indented two spaces a
+// level, "," ending all but the last), then a line break.
+void write_json_indented(const json::Value& value, const std::function<void(std::string_view)>& write);
+
 // {"file": ..., "description": ..., "result": ...} and a line break; the
 // description is null when absent. `file` and `description` are WTF-8.
 void write_json_result_line(std::string_view file, std::optional<std::string_view> description,

@@ -58,6 +58,11 @@ void bind_command_line(nb::module_& m) {
           d["verbose"] = nb::bool_(o.verbose);
           d["jobs"] = optional_number(o.jobs);
           d["json"] = nb::bool_(o.json);
+          d["save"] = optional_text(o.save);
+          d["compare"] = optional_text(o.compare);
+          nb::list files;
+          for (const std::string& file : o.files) files.append(quillon::host::host_text(file));
+          d["files"] = files;
           options = d;
         }
         return nb::make_tuple(action, options, quillon::host::host_text(outcome.output), outcome.exit_status);

@@ -20,6 +20,17 @@ namespace {
 
 nb::bytes as_bytes(const std::string& s) { return nb::bytes(s.data(), s.size()); }
 
+// `v` in one line, or indented with sorted keys (the file --save writes).
+nb::bytes written(const Value& v, bool indented) {
+  std::string out;
+  auto sink = [&](std::string_view piece) { out += piece; };
+  if (indented)
+    quillon::write_json_indented(v, sink);
+  else
+    quillon::write_json(v, sink);
+  return as_bytes(out);
+}
+
 std::optional<std::string> optional_text(nb::handle text) {
   if (text.is_none()) return std::nullopt;
   return quillon::host::wtf8(text);
@@ -30,23 +41,20 @@ std::optional<std::string> optional_text(nb::handle text) {
 void bind_json_writer(nb::module_& m) {
   m.def(
       "json_dumps",
-      [](nb::handle obj) {
+      [](nb::handle obj, bool indented) {
         Arena arena;
-        Value v = quillon::host::from_host(obj, arena);
-        std::string out;
-        quillon::write_json(v, [&](std::string_view piece) { out += piece; });
-        return as_bytes(out);
+        return written(quillon::host::from_host(obj, arena), indented);
       },
-      nb::arg("obj").none(), "json.dumps(obj, ensure_ascii=False), natively, as UTF-8.");
+      nb::arg("obj").none(), nb::arg("indented") = false,
+      "json.dumps(obj, ensure_ascii=False), natively, as UTF-8; indented: with indent=2 and sort_keys=True, and a\n"
+      "line break.");
   m.def(
       "json_rewrite",
-      [](nb::bytes body) {
+      [](nb::bytes body, bool indented) {
         quillon::json::Document doc = quillon::json::decode(std::string_view(body.c_str(), body.size()));
-        std::string out;
-        quillon::write_json(doc.root, [&](std::string_view piece) { out += piece; });
-        return as_bytes(out);
+        return written(doc.root, indented);
       },
-      nb::arg("body"), "An answer decoded by the core and written back as JSON.");
+      nb::arg("body"), nb::arg("indented") = false, "An answer decoded by the core and written back as JSON.");
   m.def(
       "json_pieces",
       [](nb::handle obj) {

@@ -63,4 +63,12 @@ void bind_printer(nb::module_& m) {
       },
       nb::arg("obj").none(), nb::arg("sort_keys") = false,
       "repr(obj), natively; sort_keys orders object entries by key.");
+  m.def(
+      "escape_widths",
+      [] {
+        std::string widths(0x110000, '\0');
+        for (char32_t cp = 0; cp < 0x110000; ++cp) widths[cp] = static_cast<char>(quillon::repr::char_width(cp));
+        return nb::bytes(widths.data(), widths.size());
+      },
+      "The width the printer counts for each code point inside the quotes, for every code point in order.");
 }

@@ -13,6 +13,7 @@ void bind_filter(nb::module_& m);
 void bind_command_line(nb::module_& m);
 void bind_client(nb::module_& m);
 void bind_json_writer(nb::module_& m);
+void bind_diff(nb::module_& m);
 
 NB_MODULE(_core, m) {
   quillon::host::register_error_translation();
@@ -23,4 +24,5 @@ NB_MODULE(_core, m) {
   bind_command_line(m);
   bind_client(m);
   bind_json_writer(m);
+  bind_diff(m);
 }
