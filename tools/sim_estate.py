@@ -74,17 +74,23 @@ def _list_vpcs(fields):
     return ok(copy.deepcopy(_filter_by(VPCS, fields, "account_name")))
 
 
-def _show_vpc(fields):
-    ids = field_values(fields, "vpc_id")
-    if not ids:
-        return fail("missing vpc_id")
+def _show(rows, fields, key, what, details):
+    """The rows named by `key` with their details, or the first name not found."""
+    names = field_values(fields, key)
+    if not names:
+        return fail(f"missing {key}")
     found = []
-    for vpc_id in ids:
-        vpc = next((v for v in VPCS if v["vpc_id"] == vpc_id), None)
-        if vpc is None:
-            return fail(f"VPC {vpc_id} not found")
-        found.append(dict(copy.deepcopy(vpc), gateways=[g["gw_name"] for g in GATEWAYS if g["vpc_id"] == vpc_id]))
+    for name in names:
+        row = next((r for r in rows if r[key] == name), None)
+        if row is None:
+            return fail(f"{what} {name} not found")
+        found.append(dict(copy.deepcopy(row), **details(name)))
     return ok(found[0] if len(found) == 1 else found)
+
+
+def _show_vpc(fields):
+    return _show(VPCS, fields, "vpc_id", "VPC",
+                 lambda vpc_id: {"gateways": [g["gw_name"] for g in GATEWAYS if g["vpc_id"] == vpc_id]})
 
 
 def _list_gateways(fields):
@@ -97,16 +103,7 @@ def _list_gateway_names(fields):
 
 
 def _show_gateway(fields):
-    names = field_values(fields, "gw_name")
-    if not names:
-        return fail("missing gw_name")
-    found = []
-    for name in names:
-        gw = next((g for g in GATEWAYS if g["gw_name"] == name), None)
-        if gw is None:
-            return fail(f"gateway {name} not found")
-        found.append(dict(copy.deepcopy(gw), **copy.deepcopy(GATEWAY_DETAILS[name])))
-    return ok(found[0] if len(found) == 1 else found)
+    return _show(GATEWAYS, fields, "gw_name", "gateway", lambda name: copy.deepcopy(GATEWAY_DETAILS[name]))
 
 
 def _echo(fields):
