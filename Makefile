@@ -105,7 +105,7 @@ wheel-check: wheels
 	  QUILLON_VENVS=$(CURDIR)/build/venv-wheel $(PYTHON) -m pytest -q -p no:cacheprovider $(CURDIR)/tests/install
 
 # The native program as cmake --install lays it out (make test runs this one).
-installed-check:
+installed-check: build
 	rm -rf build/install-check && cmake --install $(BUILD) --prefix $(CURDIR)/build/install-check > /dev/null
 	@# The linked program finds the configuration directory installed beside the real one.
 	build/install-check/bin/quillon --controller_ip 127.0.0.1:1 --password x 2>&1 | grep -q "Cannot reach https://127.0.0.1:1/v1/api"

@@ -26,6 +26,21 @@ import pytest  # noqa: E402
 sys.path.insert(0, str(ROOT / "tools"))
 from sim_controller import SimController  # noqa: E402
 
+# Runs started in the background (e2e.start).
+STARTED = []
+
+
+@pytest.fixture(autouse=True)
+def _no_run_left_behind():
+    """A test that fails before its run ends leaves no process waiting (on a FIFO, say) for ever."""
+    yield
+    while STARTED:
+        process = STARTED.pop()
+        if process.poll() is None:
+            process.kill()
+            process.communicate(timeout=10)
+
+
 SIM_USERS = {"admin": "Secr3t pass&=+%", "operator": "op", "guest": ""}
 
 

@@ -1,17 +1,23 @@
 """Running the program as a user does: the native executable or `python -m quillon`."""
 import os
+import signal
 import subprocess
 import sys
 from pathlib import Path
 
 import pytest
 
-from conftest import BUILD, ROOT
+from conftest import BUILD, ROOT, STARTED
 
 NATIVE = BUILD / "bin" / "quillon"
 FRONT_ENDS = ["native", "module"]
 # Every whole-run scenario holds one at a time and with workers: the output may not differ.
 JOBS = [pytest.param([], id="one-at-a-time"), pytest.param(["--jobs", "4"], id="jobs4")]
+DEFAULT_CONFIG = ROOT / "src" / "quillon" / "config"
+GATEWAYS = "[default]\ndescription = gateways\nfilters = results, gw_name\n[norvane]\naction = list_gateways\n"
+# Distinctive, so that finding one in any output is never chance.
+SECRET = "Pw-unmistakable-5309"
+SCRIPTED_CID = "cid-unmistakable-8861"
 
 
 def command(front_end):
@@ -27,6 +33,36 @@ def run(front_end, args, stdin="", timeout=60, cwd=None, env=None):
                           timeout=timeout, cwd=cwd, env=environment)
 
 
+def start(front_end, args, **kwargs):
+    """A run in the background; the test's end kills it if it is still going."""
+    env = dict(os.environ, PYTHONPATH=str(BUILD / "python"))
+    process = subprocess.Popen(command(front_end) + args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, env=env, **kwargs)
+    STARTED.append(process)
+    return process
+
+
+def run_detached(front_end, args, env, stdin=subprocess.DEVNULL):
+    """No controlling terminal, so a prompt could only read standard input."""
+    environment = dict(os.environ, PYTHONPATH=str(BUILD / "python"), **env)
+    return subprocess.run(command(front_end) + args, stdin=stdin, capture_output=True, timeout=60, env=environment,
+                          start_new_session=True)
+
+
+def assert_stopped_by_ctrl_c(front_end, returncode, stderr):
+    """The native program dies by SIGINT, so a shell loop around it stops too;
+    the module raises KeyboardInterrupt, as host programs do."""
+    if front_end == "native":
+        assert returncode == -signal.SIGINT and stderr.endswith(b"quillon: error: interrupted\n"), stderr
+    else:
+        assert returncode != 0 and b"KeyboardInterrupt" in stderr, stderr
+
+
+def wait_for_request(sim, action):
+    """Until the controller has received a request for `action`."""
+    assert sim.wait_for_request(action), sim.actions()
+
+
 def run_reference(address, username, password, config_dir):
     """The same run done by the host's own stack."""
     return subprocess.run([sys.executable, str(ROOT / "tests" / "python" / "host_reference.py"), address,
@@ -40,6 +76,11 @@ def login_args(sim, username="admin", password=None, config_dir=None):
     if config_dir is not None:
         args += ["--config_dir", str(config_dir)]
     return args
+
+
+def secret_args(sim, config_dir, password=SECRET):
+    sim.users["admin"] = SECRET
+    return login_args(sim, password=password, config_dir=config_dir)
 
 
 def write_files(directory: Path, files: dict):

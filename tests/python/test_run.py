@@ -6,10 +6,7 @@ import os
 import pytest
 
 from conftest import SIM_USERS
-from e2e import FRONT_ENDS, JOBS, login_args, run, run_reference, wire_log, write_files
-from conftest import ROOT
-
-DEFAULT_CONFIG = ROOT / "src" / "quillon" / "config"
+from e2e import DEFAULT_CONFIG, FRONT_ENDS, JOBS, login_args, run, run_reference, wire_log, write_files
 
 EDGE_FILES = {
     "a.cfg": "[default]\ndescription = listed gateways\nfilters = results, gw_name\n[norvane]\naction = list_gateways\n",
