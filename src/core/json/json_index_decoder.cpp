@@ -138,7 +138,8 @@ after:
 }
 
 // The same walk through a value that is not built, with the same checks;
-// true once it closed.
+// true once it closed. Its loops mirror walk()'s rather than share them: one
+// shared helper cost 2.4% more instructions per decode, even inlined.
 bool IndexWalker::skip() {
   switch (at_) {
     case At::opened:
