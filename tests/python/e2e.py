@@ -63,10 +63,11 @@ def wait_for_request(sim, action):
     assert sim.wait_for_request(action), sim.actions()
 
 
-def run_reference(address, username, password, config_dir):
+def run_reference(address, username, password, config_dir, env=None):
     """The same run done by the host's own stack."""
     return subprocess.run([sys.executable, str(ROOT / "tests" / "python" / "host_reference.py"), address,
-                           username, password, str(config_dir)], capture_output=True, timeout=60)
+                           username, password, str(config_dir)], capture_output=True, timeout=60,
+                          env=dict(os.environ, **(env or {})))
 
 
 def login_args(sim, username="admin", password=None, config_dir=None):

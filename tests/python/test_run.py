@@ -67,6 +67,22 @@ def test_listing_descriptions_and_results_match_host(sim, tmp_path, front_end, j
     assert sim.logins - logins_before == 1 + visited + 1
 
 
+# Under a UTF-8 standard output the module hands results to the byte buffer beneath it; under
+# any other the text layer encodes them as the host's print does, errors and all.
+@pytest.mark.parametrize("encoding, text", [("utf-8", "\u00e9-\U0001F600-\ud800"),
+                                            ("utf-8:surrogateescape", "\u00e9-\U0001F600-\ud800"),
+                                            ("latin-1", "\u00e9-\ud800"),
+                                            ("latin-1:backslashreplace", "\u00e9-\U0001F600")])
+def test_module_results_reach_standard_output_as_the_hosts(sim, tmp_path, encoding, text):
+    names = ["gw-%d-%s" % (i, text) for i in range(3000)]  # over 64 KiB printed
+    sim.script({"return": True, "results": [{"gw_name": name} for name in names]}, action="list_gateways", count=2)
+    write_files(tmp_path, {"a.cfg": EDGE_FILES["a.cfg"]})
+    env = {"PYTHONIOENCODING": encoding}
+    expected = run_reference(sim.address, "admin", SIM_USERS["admin"], tmp_path, env=env)
+    got = run("module", login_args(sim, config_dir=tmp_path), env=env)
+    assert (got.returncode, got.stdout) == (expected.returncode, expected.stdout), got.stderr[-300:]
+
+
 @pytest.mark.parametrize("jobs", JOBS)
 @pytest.mark.parametrize("front_end", FRONT_ENDS)
 def test_empty_directory_logs_in_and_prints_nothing(sim, tmp_path, front_end, jobs):
