@@ -135,13 +135,6 @@ UsageError argument_error(int action, std::string_view message) {
   return {"argument " + action_name(action) + ": " + std::string(message)};
 }
 
-// The host's repr() of text, which the "ignored explicit argument" message quotes.
-std::string quoted(std::string_view text) {
-  std::string out;
-  repr::append_text(out, text);
-  return out;
-}
-
 // argparse's negative-number pattern, ^-\d+$|^-\d*\.\d+$, where \d is any
 // decimal digit and $ also matches before one final line break.
 bool looks_like_negative_number(std::string_view arg) {
@@ -222,11 +215,11 @@ Number convert(int action, const std::string& value) {
   double number = 0;
   if constexpr (std::is_same_v<Number, int>) {
     std::optional<long long> parsed = command_line::host_int(value);
-    if (!parsed) throw argument_error(action, "invalid int value: " + quoted(value));
+    if (!parsed) throw argument_error(action, "invalid int value: " + repr::quoted(value));
     number = static_cast<double>(std::clamp<long long>(*parsed, INT_MIN, INT_MAX));
   } else {
     std::optional<double> parsed = command_line::host_float(value);
-    if (!parsed || !std::isfinite(*parsed)) throw argument_error(action, "invalid float value: " + quoted(value));
+    if (!parsed || !std::isfinite(*parsed)) throw argument_error(action, "invalid float value: " + repr::quoted(value));
     number = *parsed;
   }
   if (number < option.minimum) throw argument_error(action, "must be at least " + std::to_string(option.minimum));
@@ -323,11 +316,11 @@ class Parser {
         // A short option without a value: what is joined to it are further
         // short options; anything else joined to it is refused.
         if (option_string[1] == '-' || value->empty())
-          throw argument_error(action, "ignored explicit argument " + quoted(*value));
+          throw argument_error(action, "ignored explicit argument " + repr::quoted(*value));
         steps.emplace_back(action, std::nullopt);
         option_string = std::string("-") + (*value)[0];
         const int next = find_option(option_string);
-        if (next == unknown_action) throw argument_error(action, "ignored explicit argument " + quoted(*value));
+        if (next == unknown_action) throw argument_error(action, "ignored explicit argument " + repr::quoted(*value));
         action = next;
         if (value->size() == 1)
           value.reset();

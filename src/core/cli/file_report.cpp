@@ -96,9 +96,7 @@ std::string_view host_kind_name(const Error& error) {
 
 std::string host_message(const Error& error) {
   if (error.kind() != ErrorKind::key) return error.what();
-  std::string quoted;  // str(KeyError(key)) is the key's repr
-  repr::append_text(quoted, static_cast<const KeyLookupError&>(error).key());
-  return quoted;
+  return repr::quoted(static_cast<const KeyLookupError&>(error).key());  // str(KeyError(key)) is the key's repr
 }
 
 std::string describe_for_operator(const Error& error) {

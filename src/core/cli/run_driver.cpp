@@ -29,11 +29,6 @@ std::vector<std::string> chosen_files(FrontEnd& front_end, std::string_view prog
     front_end.write_usage(usage_error_text(prog, default_help_width(), unicode::escape_controls(message)), true);
     front_end.exit(2);
   };
-  auto quoted = [](std::string_view text) {
-    std::string out;
-    repr::append_text(out, text);
-    return out;
-  };
   const bool kept = options.save.value_or("") != "" || options.compare.value_or("") != "";
   std::vector<std::string> paths;
   for (const std::string& file : options.files) {
@@ -41,15 +36,15 @@ std::vector<std::string> chosen_files(FrontEnd& front_end, std::string_view prog
     try {
       check_config_file(paths.back());
     } catch (const OsError& e) {
-      refuse("argument FILE: can't open " + quoted(file) + ": " + e.what());
+      refuse("argument FILE: can't open " + repr::quoted(file) + ": " + e.what());
     }
   }
   std::map<std::string_view, std::size_t> first_by_name;
   for (std::size_t i = 0; kept && i < paths.size(); ++i) {
     auto [first, added] = first_by_name.emplace(base_name(paths[i]), i);
     if (!added && paths[first->second] != paths[i])
-      refuse("argument FILE: " + quoted(options.files[first->second]) + " and " + quoted(options.files[i]) +
-             " have the same saved result " + quoted(std::string(first->first) + ".json"));
+      refuse("argument FILE: " + repr::quoted(options.files[first->second]) + " and " + repr::quoted(options.files[i]) +
+             " have the same saved result " + repr::quoted(std::string(first->first) + ".json"));
   }
   return paths;
 }

@@ -7,12 +7,8 @@
 namespace quillon::config {
 
 std::string quote(std::string_view text) {
-  std::string out;
   std::size_t bad = unicode::first_invalid_utf8(text);
-  if (bad == std::string_view::npos) {
-    repr::append_text(out, text);
-    return out;
-  }
+  if (bad == std::string_view::npos) return repr::quoted(text);
   // Each byte of a malformed sequence stands for itself, as surrogateescape
   // decodes file names.
   std::string decoded;
@@ -25,8 +21,7 @@ std::string quote(std::string_view text) {
     bad = next == std::string_view::npos ? next : pos + next;
   }
   decoded.append(text.substr(pos));
-  repr::append_text(out, decoded);
-  return out;
+  return repr::quoted(decoded);
 }
 
 }  // namespace quillon::config

@@ -21,12 +21,6 @@ using json::Value;
 // Static storage, so the marker needs no arena.
 constexpr std::string_view not_found_marker = "FILTER_NOT_FOUND";
 
-std::string quoted(std::string_view key) {
-  std::string out;
-  repr::append_text(out, key);
-  return out;
-}
-
 // What a value is, for the operator.
 std::string_view kind_in_words(Kind kind) {
   switch (kind) {
@@ -63,7 +57,8 @@ std::string_view kind_in_words(Kind kind) {
       message = "'" + std::string(repr::type_name(value.kind())) + "' object is not subscriptable";
   }
   Error error(ErrorKind::type, std::move(message));
-  error.explain("cannot look up " + quoted(key) + " in a result that is " + std::string(kind_in_words(value.kind())));
+  error.explain("cannot look up " + repr::quoted(key) + " in a result that is " +
+                std::string(kind_in_words(value.kind())));
   throw error;
 }
 
@@ -106,7 +101,7 @@ class JsonAdapter {
   Value lookup(const Value& container, std::string_view key) {
     if (auto found = lookup_or_missing(container, key)) return *found;
     KeyLookupError error{std::string(key)};
-    error.explain("no key " + quoted(key) + " in a result");
+    error.explain("no key " + repr::quoted(key) + " in a result");
     throw error;
   }
   std::optional<Value> lookup_or_missing(const Value& container, std::string_view key) {

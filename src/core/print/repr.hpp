@@ -15,6 +15,11 @@
 namespace quillon::repr {
 
 void append_text(std::string& out, std::string_view wtf8);  // repr(str), quotes included
+inline std::string quoted(std::string_view wtf8) {          // the same, as a string of its own
+  std::string out;
+  append_text(out, wtf8);
+  return out;
+}
 // repr of any value; with sort_keys, object entries in code-point order of
 // their keys (as the printer writes them), otherwise in stored order (as the
 // host's repr(dict) does).
