@@ -83,10 +83,10 @@ def main():
     if not (build / "bin" / "quillon_bench").exists():
         sys.exit(f"{build / 'bin' / 'quillon_bench'} is missing: build first (make build BUILD={args.build})")
     before = []
-    for spec in args.before:
-        label, _, directory = spec.partition("=")
+    for given in args.before:
+        label, _, directory = given.partition("=")
         if not directory or not (Path(directory) / "bin" / "quillon").exists():
-            sys.exit(f"--before {spec}: expected NAME=BUILD with BUILD/bin/quillon")
+            sys.exit(f"--before {given}: expected NAME=BUILD with BUILD/bin/quillon")
         before.append((label, Path(directory).resolve()))
     module_env = dict(os.environ, PYTHONPATH=os.pathsep.join(
         p for p in [str(build / "python"), os.environ.get("PYTHONPATH", "")] if p))
